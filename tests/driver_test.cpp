@@ -1,0 +1,108 @@
+// The tovrel command line, run as a real program: exit status, the exact
+// standard error, an empty standard output, and files left as they were.
+#include <gtest/gtest.h>
+
+#include "datafile/data_writer.h"
+#include "tests/support/test_support.h"
+#include "tools/synthetic.h"
+
+using namespace testing_support;
+
+namespace {
+
+const std::string kUsage =
+    "\nUsage:  tovrel [options] input output\n"
+    "\tinput  = existing Vexa binary data file\n"
+    "\toutput = SDF ascii data file to create\n"
+    "\n\tOptions:\n"
+    "\t\t-f\twrites output even if file already exists\n";
+
+class DriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    input = dir.file("in.dat");
+    output = dir.file("out.sdf");
+    Header h;
+    IntensityRecord i;
+    PhaseRecord p;
+    SyntheticOptions o;
+    o.width = 12;
+    o.height = 7;
+    make_synthetic(o, &h, &i, &p);
+    ASSERT_EQ(write_data_file(input.c_str(), h, &i, &p), 0);
+    input_bytes = read_bytes(input);
+  }
+  RunResult run(const std::vector<std::string>& args) {
+    RunResult r = run_program(tovrel_exe(), args);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(read_bytes(input), input_bytes) << "the input must never change";
+    return r;
+  }
+  std::string unable(const std::string& in, const std::string& out) {
+    return "Unable to convert \"" + in + "\" to \"" + out + "\" because...\n";
+  }
+
+  ScratchDir dir;
+  std::string input, output;
+  std::vector<std::uint8_t> input_bytes;
+};
+
+}  // namespace
+
+TEST_F(DriverTest, BadCommandLinesPrintUsage) {
+  std::vector<std::vector<std::string>> bad = {
+      {},
+      {input},
+      {input, output, dir.file("third")},
+      {"-x", input, output},
+      {"-", input, output},
+      {"-f", input},
+      {input, "-f"},
+      {"-f", "-f", input},
+  };
+  for (const auto& args : bad) {
+    RunResult r = run(args);
+    EXPECT_EQ(r.status, 1) << args.size();
+    EXPECT_EQ(r.err, kUsage);
+    EXPECT_FALSE(std::filesystem::exists(output));
+  }
+}
+
+TEST_F(DriverTest, MissingInputIsReportedBeforeAnythingElse) {
+  std::string missing = dir.file("missing.dat");
+  RunResult r = run({missing, output});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, unable(missing, output) + "\t\"" + missing + "\" does not exist\n");
+  // A directory is not an existing file.
+  r = run({dir.path().string(), output});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+TEST_F(DriverTest, ExistingOutputNeedsForce) {
+  std::string junk = dir.file("junk.txt");
+  write_text(junk, "not a data file");
+  write_text(output, "keep me");
+  // The input is never opened when the output is in the way.
+  RunResult r = run({junk, output});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err, unable(junk, output) + "\t\"" + output + "\" already exists\n");
+  EXPECT_EQ(read_text(output), "keep me");
+}
+
+TEST_F(DriverTest, ForceNeverWritesOverTheInputItself) {
+  RunResult r = run({"-f", input, input});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err, unable(input, input) + "\t\"" + input + "\" already exists\n");
+}
+
+TEST_F(DriverTest, ReadFailureNamesTheError) {
+  std::string junk = dir.file("junk.txt");
+  write_text(junk, "not a data file");
+  RunResult r = run({"-fq", junk, output});
+  EXPECT_EQ(r.status, 4);
+  EXPECT_EQ(r.err, "Converting \"" + junk + "\" to \"" + output + "\"\n" + unable(junk, output) +
+                       "\tthere was an error reading the file \"" + junk + "\"\n" +
+                       "\tERR_NOT_A_DATA_FILE\n");
+  EXPECT_FALSE(std::filesystem::exists(output));
+}

@@ -1,0 +1,56 @@
+// Shared helpers for the tests.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "datafile/header.h"
+#include "datafile/records.h"
+
+namespace testing_support {
+
+// A fresh directory that is removed with everything in it when it goes away.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  // The path of `name` inside the directory, as UTF-8 text.
+  std::string file(const std::string& name) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct RunResult {
+  int status = -1;  // exit status, -1 when the program did not exit normally
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// Runs `exe` with `args` (UTF-8), standard input empty, and captures both
+// output streams.
+RunResult run_program(const std::string& exe, const std::vector<std::string>& args);
+
+// The tovrel program built with the tests.
+inline std::string tovrel_exe() { return TOVREL_EXE; }
+
+std::vector<std::uint8_t> read_bytes(const std::string& path);
+std::string read_text(const std::string& path);
+void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+void write_text(const std::string& path, const std::string& text);
+
+// A header whose every field holds a distinct value derived from its place
+// in the field table (texts get distinct printable strings), with the magic
+// number of `format`. Catches offset, width and byte-order slips.
+Header distinct_header(int format);
+
+// A phase record of width x height holding `values` row after row.
+PhaseRecord make_phase(std::int16_t width, std::int16_t height,
+                       const std::vector<std::int32_t>& values);
+
+}  // namespace testing_support
