@@ -1,0 +1,15 @@
+// Date texts as measuring software writes them, and SDF date stamps.
+#pragma once
+
+#include <string>
+
+// Finds the date and time parts in a free-form date text such as
+// "Wed Mar 02 10:22:32 2011" or "3/2/11 10:22 PM". Each out-parameter may be
+// nullptr; a part that is not found is -1. Month 1..12, weekday 1 (Sunday)
+// to 7, hour 0..23.
+void parse_date_text(const char* text, int* year, int* month, int* day, int* weekday, int* hour,
+                     int* minute, int* second);
+
+// The SDF stamp DDMMYYYYHHMM for a date text; the current local time when
+// the text is empty. Unknown parts print as -1, out-of-range parts whole.
+std::string sdf_date_stamp(const char* text);
