@@ -1,6 +1,8 @@
 // Date texts as measuring software writes them, and SDF date stamps.
 #pragma once
 
+#include <cstddef>
+#include <ctime>
 #include <string>
 
 // Finds the date and time parts in a free-form date text such as
@@ -12,4 +14,12 @@ void parse_date_text(const char* text, int* year, int* month, int* day, int* wee
 
 // The SDF stamp DDMMYYYYHHMM for a date text; the current local time when
 // the text is empty. Unknown parts print as -1, out-of-range parts whole.
+// Reads the text up to its NUL.
 std::string sdf_date_stamp(const char* text);
+
+// The same for a text kept in a fixed-size field that may lack its NUL:
+// reads at most `max_len` bytes.
+std::string sdf_date_stamp(const char* text, std::size_t max_len);
+
+// The same with the clock reading `now` standing for the current time.
+std::string sdf_date_stamp(const char* text, std::size_t max_len, std::time_t now);
