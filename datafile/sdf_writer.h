@@ -2,11 +2,36 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "datafile/header.h"
 #include "datafile/records.h"
 
-// Writes `header` and `phase` to `path` as an SDF file; `intensity` is
-// accepted and not used. Returns 0 or an error code.
+// Writes `header` and `phase` to `path` (see file_io.h for the path
+// convention) as an SDF file; `intensity` is accepted and not used.
+// Returns 0, ERR_INVALID_PARAM (no header or phase record, or a phase record
+// whose array holds fewer than width x height values; nothing is created),
+// ERR_CANT_CREATE_FILE (the file cannot be opened for writing) or
+// ERR_CANT_WRITE_FILE (any write or the final close failed; what was written
+// stays on disk).
 std::int32_t sdf_export(const char* path, const Header* header, const IntensityRecord* intensity,
                         const PhaseRecord* phase);
+
+// The pieces of the data section, for the writer, its tests and benchmarks.
+
+// The offset taken off the data: the smallest of the `count` values when it
+// is negative, else 0. Invalid points, being the largest values, never lower
+// it.
+std::int32_t sdf_data_offset(const std::int32_t* values, std::int32_t count);
+
+// Writes the data lines for `count` values: each value minus `offset` (or
+// 4294967295 for an invalid point) as "%u " would, ten to a line, a line
+// break after every tenth value and after a shorter last line. Nothing for
+// count <= 0. False when a write failed.
+bool sdf_write_data_section(std::FILE* stream, const std::int32_t* values, std::int32_t count,
+                            std::int32_t offset);
+
+// The height of one phase count: intf_scale_factor x obliquity_factor x
+// wavelength_in / 4096 (phase_res 0) or / 32768, each step rounded to single
+// precision in that order.
+float sdf_height_step(const Header& header);

@@ -1,0 +1,55 @@
+// Fast, exact text output for the SDF writer: a buffered writer for long runs
+// of unsigned decimal numbers, and the "%12.10g" spelling of header floats.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// Collects text in a fixed buffer and hands it to the stream with fwrite
+// whenever the buffer fills and on flush(). Numbers are spelled exactly as
+// printf's "%u" spells them; nothing is allocated. After the first failed
+// fwrite every further call does nothing and ok() stays false.
+class NumberWriter {
+ public:
+  static constexpr std::size_t kBufferSize = 64 * 1024;
+
+  explicit NumberWriter(std::FILE* stream) : stream_(stream) {}
+  NumberWriter(const NumberWriter&) = delete;
+  NumberWriter& operator=(const NumberWriter&) = delete;
+
+  // Appends `value` in decimal followed by one space, as "%u " prints it.
+  void put_number_space(std::uint32_t value) {
+    if (kBufferSize - used_ < kMaxNumberText && !drain()) return;
+    used_ += format_u32(buffer_ + used_, value);
+    buffer_[used_++] = ' ';
+  }
+  void put_char(char c) {
+    if (used_ == kBufferSize && !drain()) return;
+    buffer_[used_++] = c;
+  }
+  // Hands what is buffered to the stream (not fflush); false when a write
+  // failed now or before.
+  bool flush() { return drain(); }
+  bool ok() const { return ok_; }
+
+  // Writes the decimal digits of `value` to `out` (room for 10); returns
+  // how many.
+  static std::size_t format_u32(char* out, std::uint32_t value);
+
+ private:
+  static constexpr std::size_t kMaxNumberText = 11;  // 4294967295 and a space
+  bool drain();
+
+  std::FILE* stream_;
+  std::size_t used_ = 0;
+  bool ok_ = true;
+  char buffer_[kBufferSize];
+};
+
+// The text "%12.10g" gives for `value` widened to double, written to `out`
+// (at least kFloatTextSize bytes) and returned. NaN and infinity are spelled
+// "nan", "-nan", "inf" and "-inf", right-aligned in 12 characters, on every
+// platform, so that files do not depend on the C runtime they were made with.
+inline constexpr std::size_t kFloatTextSize = 48;
+const char* format_float_g(float value, char* out);
