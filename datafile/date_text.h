@@ -8,7 +8,8 @@
 // Finds the date and time parts in a free-form date text such as
 // "Wed Mar 02 10:22:32 2011" or "3/2/11 10:22 PM". Each out-parameter may be
 // nullptr; a part that is not found is -1. Month 1..12, weekday 1 (Sunday)
-// to 7, hour 0..23.
+// to 7, hour 0..23 (12 PM is noon, 12 AM midnight). Parts are not range
+// checked; a number beyond the range of int reads as INT_MAX or INT_MIN.
 void parse_date_text(const char* text, int* year, int* month, int* day, int* weekday, int* hour,
                      int* minute, int* second);
 
