@@ -106,3 +106,46 @@ TEST_F(DriverTest, ReadFailureNamesTheError) {
                        "\tERR_NOT_A_DATA_FILE\n");
   EXPECT_FALSE(std::filesystem::exists(output));
 }
+
+TEST_F(DriverTest, SuccessPrintsTwoLinesAndWritesTheFile) {
+  RunResult r = run({input, output});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "Converting \"" + input + "\" to \"" + output + "\"\n" + "Conversion from \"" +
+                       input + "\" to \"" + output + "\" successful\n");
+  std::string text = read_text(output);
+  EXPECT_EQ(text.rfind("aBCR-1.0", 0), 0u);
+  EXPECT_NE(text.find("NumPoints = 12"), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 2), "*\n");
+}
+
+TEST_F(DriverTest, ForceOverwritesAnExistingOutput) {
+  write_text(output, std::string(50000, 'z'));
+  RunResult r = run({input, "-f", output});
+  EXPECT_EQ(r.status, 0);
+  std::string text = read_text(output);
+  EXPECT_EQ(text.rfind("aBCR-1.0", 0), 0u);
+  EXPECT_EQ(text.find("zzz"), std::string::npos);
+}
+
+TEST_F(DriverTest, WriterFailuresNameTheError) {
+  auto failure = [&](const std::string& out, const char* name) {
+    return "Converting \"" + input + "\" to \"" + out + "\"\n" + unable(input, out) +
+           "\tthere was an error writing to the file \"" + out + "\"\n\t" + name + "\n";
+  };
+  // A directory is not an existing file: the writer is asked and cannot
+  // create it.
+  std::string out_dir = dir.path().string();
+  RunResult r = run({input, out_dir});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.err, failure(out_dir, "ERR_CANT_CREATE_FILE"));
+  std::string nowhere = dir.file("missing/out.sdf");
+  r = run({input, nowhere});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.err, failure(nowhere, "ERR_CANT_CREATE_FILE"));
+#ifdef __linux__
+  // A full disk is a failure, never a success with a truncated file.
+  r = run({input, "/dev/full"});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.err, failure("/dev/full", "ERR_CANT_WRITE_FILE"));
+#endif
+}
