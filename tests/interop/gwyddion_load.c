@@ -1,0 +1,133 @@
+/* Loads an SDF file written by tovrel with Gwyddion, headless, and checks
+ * that Gwyddion sees what the file says: the size (NumPoints x NumProfiles),
+ * the real dimensions (size x Xscale, Yscale) and every height (value x
+ * Zscale), to the precision the file prints (ten significant digits).
+ *
+ *   gwyddion_load file.sdf
+ *
+ * Exit status 0 when everything agrees, 1 otherwise. */
+#include <app/data-browser.h>
+#include <app/gwyapp.h>
+#include <libgwymodule/gwymodule-file.h>
+#include <libprocess/datafield.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* What the file itself says. */
+typedef struct {
+  long points, profiles;
+  double xscale, yscale, zscale;
+  unsigned long* values;
+  long count;
+} SdfText;
+
+static int fail(const char* what) {
+  fprintf(stderr, "FAILED: %s\n", what);
+  return 1;
+}
+
+/* The value of header line "key = value", or NULL. */
+static const char* header_value(const char* text, const char* key) {
+  char pattern[64];
+  const char* at;
+  snprintf(pattern, sizeof pattern, "\n%s = ", key);
+  at = strstr(text, pattern);
+  return at ? at + strlen(pattern) : NULL;
+}
+
+static int read_sdf_text(const char* path, SdfText* sdf) {
+  gchar* text = NULL;
+  const char *v[5], *keys[5] = {"NumPoints", "NumProfiles", "Xscale", "Yscale", "Zscale"};
+  const char *p, *end;
+  int i;
+  if (!g_file_get_contents(path, &text, NULL, NULL)) return fail("cannot read the SDF file");
+  for (i = 0; i < 5; ++i) {
+    if (!(v[i] = header_value(text, keys[i]))) {
+      g_free(text);
+      return fail("a header line is missing");
+    }
+  }
+  sdf->points = strtol(v[0], NULL, 10);
+  sdf->profiles = strtol(v[1], NULL, 10);
+  sdf->xscale = strtod(v[2], NULL);
+  sdf->yscale = strtod(v[3], NULL);
+  sdf->zscale = strtod(v[4], NULL);
+  sdf->count = sdf->points * sdf->profiles;
+  sdf->values = g_new(unsigned long, sdf->count > 0 ? sdf->count : 1);
+  p = strstr(text, "\n*\n");
+  end = p ? strstr(p + 3, "*\n") : NULL;
+  if (!p || !end) {
+    g_free(text);
+    return fail("no data section");
+  }
+  p += 3;
+  for (i = 0; i < sdf->count; ++i) {
+    char* next;
+    sdf->values[i] = strtoul(p, &next, 10);
+    if (next == p || next > end) {
+      g_free(text);
+      return fail("too few data values");
+    }
+    p = next;
+  }
+  g_free(text);
+  return 0;
+}
+
+static int close_enough(double expected, double actual) {
+  return fabs(expected - actual) <= 1e-9 * fabs(expected) + 1e-300;
+}
+
+int main(int argc, char** argv) {
+  SdfText sdf;
+  GError* error = NULL;
+  const gchar* loader = NULL;
+  GwyContainer* data;
+  GwyDataField* field;
+  gint* ids;
+  const gdouble* heights;
+  long i, bad = 0;
+  double worst = 0.0;
+
+  if (argc != 2) return fail("usage: gwyddion_load file.sdf");
+  if (read_sdf_text(argv[1], &sdf)) return 1;
+
+  gwy_app_init_nongui(NULL);
+  data = gwy_file_load_with_func(argv[1], GWY_RUN_NONINTERACTIVE, &loader, &error);
+  if (!data) {
+    fprintf(stderr, "FAILED: Gwyddion cannot load %s: %s\n", argv[1],
+            error ? error->message : "no reason given");
+    return 1;
+  }
+  ids = gwy_app_data_browser_get_data_ids(data);
+  if (!ids || ids[0] < 0) return fail("Gwyddion found no data field");
+  field = GWY_DATA_FIELD(gwy_container_get_object(data, gwy_app_get_data_key_for_id(ids[0])));
+
+  printf("loader %s: %d x %d points, %.10g x %.10g m\n", loader ? loader : "?",
+         gwy_data_field_get_xres(field), gwy_data_field_get_yres(field),
+         gwy_data_field_get_xreal(field), gwy_data_field_get_yreal(field));
+  if (gwy_data_field_get_xres(field) != sdf.points ||
+      gwy_data_field_get_yres(field) != sdf.profiles)
+    return fail("size differs from NumPoints x NumProfiles");
+  if (!close_enough(sdf.points * sdf.xscale, gwy_data_field_get_xreal(field)) ||
+      !close_enough(sdf.profiles * sdf.yscale, gwy_data_field_get_yreal(field)))
+    return fail("real dimensions differ from size x scale");
+
+  heights = gwy_data_field_get_data_const(field);
+  for (i = 0; i < sdf.count; ++i) {
+    double expected = (double)sdf.values[i] * sdf.zscale;
+    double diff = fabs(expected - heights[i]);
+    if (diff > worst) worst = diff;
+    if (!close_enough(expected, heights[i]) && bad++ < 5)
+      fprintf(stderr, "point %ld: file says %.12g m, Gwyddion %.12g m\n", i, expected, heights[i]);
+  }
+  printf("%ld heights compared, largest difference %.3g m\n", sdf.count, worst);
+  g_free(ids);
+  g_object_unref(data);
+  g_free(sdf.values);
+  if (bad) return fail("heights differ from value x Zscale");
+  puts("Gwyddion agrees with the file");
+  return 0;
+}
