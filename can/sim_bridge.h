@@ -130,8 +130,12 @@ class SimBridge : public CanAccess {
   void inject_pdo(const CanPdo& pdo);
 
   const SimCounters& counters() const { return counters_; }
-  void reset_counters() { counters_ = SimCounters{}; }
-  // Every frame the bridge put on the bus, in order.
+  // Clears the counters and the record of sent frames.
+  void reset_counters() {
+    counters_ = SimCounters{};
+    sent_.clear();
+  }
+  // Every frame the bridge put on the bus since the last reset, in order.
   const std::vector<CanFrame>& sent() const { return sent_; }
 
   // CanAccess
