@@ -34,9 +34,12 @@ std::int32_t read_intensity(std::FILE* f, std::int64_t file_size, const Header& 
     return ERR_CORRUPT_DATA_FILE;
   if (capacity == 0) return ERR_PARAM_OUT_OF_RANGE;
   if (values > capacity) return ERR_CORRUPT_DATA_FILE;
-  if (file_size >= 0 &&
-      values * 2 > file_size - static_cast<std::int64_t>(header_length))
-    return ERR_CORRUPT_DATA_FILE;  // shorter than announced: no need to allocate
+  // Values the block does not supply are zero-filled below, so the array may
+  // be larger than the block; but not larger than the whole rest of the file
+  // could hold, or a few damaged header bytes in a tiny file would ask for
+  // gigabytes. Checked before allocating.
+  if (file_size >= 0 && capacity * 2 > file_size - static_cast<std::int64_t>(header_length))
+    return ERR_CORRUPT_DATA_FILE;
   if (std::int32_t err = intensity_record_alloc(rec)) return err;
   if (u_fseek(f, static_cast<std::int64_t>(header_length)) != 0) return ERR_CORRUPT_DATA_FILE;
   auto n = static_cast<std::size_t>(values);

@@ -1,0 +1,113 @@
+// Fuzzes a whole conversion: the bytes are read as a binary data file and,
+// when that succeeds, written as an SDF file to a scratch file, as the tovrel
+// command does. The SDF text is then checked line by line against the
+// records it came from: the geometry lines, every data value (shifted by the
+// offset, invalid points as 4294967295, ten to a line) and the data offset.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "datafile/header.h"
+#include "datafile/reader.h"
+#include "datafile/records.h"
+#include "datafile/sdf_writer.h"
+#include "errors/errors.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+// Splits the file into lines without their "\n".
+std::vector<std::string_view> lines_of(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find('\n', pos);
+    FUZZ_CHECK(end != std::string_view::npos);  // every line is ended
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return lines;
+}
+
+std::string key_line(const char* key, unsigned long long value) {
+  return std::string(key) + " = " + std::to_string(value);
+}
+
+// True when a listed text field holds a line break (up to its NUL): the
+// listing writes texts as they are, so such a text spans two lines.
+bool texts_break_lines(const Header& header) {
+  for (const FieldDesc& f : kHeaderFields) {
+    if (f.type != FieldType::TEXT) continue;
+    const char* p = static_cast<const char*>(header_field_ptr(header, f));
+    std::size_t n = 0;
+    while (n < f.width() && p[n] != '\0') ++n;
+    if (std::memchr(p, '\n', n)) return true;
+  }
+  return false;
+}
+
+void check_sdf_text(const std::string& text, const Header& header, const PhaseRecord& phase) {
+  std::vector<std::string_view> lines = lines_of(text);
+  FUZZ_CHECK(lines.size() >= 17);
+  FUZZ_CHECK(lines[0] == "aBCR-1.0");
+  FUZZ_CHECK(lines[4] == key_line("NumPoints", static_cast<unsigned>(std::int32_t{phase.width})));
+  FUZZ_CHECK(lines[5] ==
+             key_line("NumProfiles", static_cast<unsigned>(std::int32_t{phase.height})));
+  FUZZ_CHECK(lines[10] == "Compression = 0");
+  FUZZ_CHECK(lines[11] == "DataType = 2");
+  FUZZ_CHECK(lines[12] == "CheckType = 0");
+  FUZZ_CHECK(lines[13] == "*");
+
+  // The expected data: the smallest value (or 0) is the offset.
+  std::int64_t count = std::int64_t{phase.width} * phase.height;
+  if (count < 0) count = 0;
+  std::int32_t offset = 0;
+  for (std::int64_t i = 0; i < count; ++i) offset = std::min(offset, phase.data[i]);
+
+  std::size_t line = 14;
+  for (std::int64_t i = 0; i < count; i += 10) {
+    FUZZ_CHECK(line < lines.size());
+    std::string expected;
+    for (std::int64_t k = i; k < std::min(count, i + 10); ++k) {
+      std::int32_t v = phase.data[k];
+      std::uint32_t out =
+          v >= kInvalidPhase ? 0xFFFFFFFFu : static_cast<std::uint32_t>(std::int64_t{v} - offset);
+      expected += std::to_string(out) + " ";
+    }
+    FUZZ_CHECK(lines[line] == expected);
+    ++line;
+  }
+  FUZZ_CHECK(line + 2 < lines.size());
+  FUZZ_CHECK(lines[line] == "*");
+  FUZZ_CHECK(lines[line + 1] == "Data Offset = " + std::to_string(offset));
+  // The attribute listing, then the closing "*".
+  FUZZ_CHECK(lines.back() == "*");
+  if (texts_break_lines(header)) {
+    FUZZ_CHECK(lines.size() > line + 2 + kListingLines + 1);
+    return;
+  }
+  FUZZ_CHECK(lines.size() == line + 2 + kListingLines + 1);
+  for (std::size_t k = line + 2; k + 1 < lines.size(); ++k)
+    FUZZ_CHECK(lines[k].find('=') != std::string_view::npos);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string& in = fuzz::scratch_file("in.dat");
+  const std::string& out = fuzz::scratch_file("out.sdf");
+  fuzz::write_file(in, data, size);
+
+  Header header{};
+  IntensityRecord intensity;
+  PhaseRecord phase;
+  if (read_data_file(in.c_str(), &header, &intensity, &phase) != ERR_NONE) return 0;
+
+  FUZZ_CHECK(sdf_export(out.c_str(), &header, &intensity, &phase) == ERR_NONE);
+  check_sdf_text(fuzz::read_file(out), header, phase);
+  return 0;
+}

@@ -1,0 +1,166 @@
+#include "fuzz/seed_files.h"
+
+#include <cfloat>
+#include <cstdio>
+#include <cstring>
+
+namespace seeds {
+
+namespace {
+
+constexpr const char* kTypeNames[kSdfTypeCount] = {"UCHAR", "UINTEGER", "ULONGINT", "FLOAT",
+                                                   "CHAR",  "INTEGER",  "LONGINT",  "DOUBLE"};
+constexpr std::size_t kTypeWidths[kSdfTypeCount] = {1, 2, 4, 4, 1, 2, 4, 8};
+
+constexpr double kScale = 1e-6;  // x and y spacing
+constexpr double kZ = 1e-9;      // Zscale and Zresolution
+
+template <class T>
+void put(std::vector<std::uint8_t>& out, T value) {
+  std::uint8_t bytes[sizeof(T)];
+  std::memcpy(bytes, &value, sizeof(T));  // little-endian host, as the format stores it
+  out.insert(out.end(), bytes, bytes + sizeof(T));
+}
+
+void put_text(std::vector<std::uint8_t>& out, const char* text, std::size_t width) {
+  std::size_t n = std::strlen(text);
+  for (std::size_t i = 0; i < width; ++i)
+    out.push_back(i < n ? static_cast<std::uint8_t>(text[i]) : 0);
+}
+
+// One value of `type` in the file's byte order; point 1 gets the marker.
+void put_value(std::vector<std::uint8_t>& out, int type, std::size_t i) {
+  bool invalid = i == kSeedInvalidPoint;
+  auto v = static_cast<std::int64_t>(sdf_seed_value(i));
+  switch (type) {
+    case 0:
+      put<std::uint8_t>(out, invalid ? 255 : static_cast<std::uint8_t>(v));
+      break;
+    case 1:
+      put<std::uint16_t>(out, invalid ? 0xFFFF : static_cast<std::uint16_t>(v));
+      break;
+    case 2:
+      put<std::uint32_t>(out, invalid ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v));
+      break;
+    case 3:
+      put<float>(out, invalid ? FLT_MAX : static_cast<float>(v));
+      break;
+    case 4:
+      put<std::int8_t>(out, invalid ? 127 : static_cast<std::int8_t>(v));
+      break;
+    case 5:
+      put<std::int16_t>(out, invalid ? 0x7FFF : static_cast<std::int16_t>(v));
+      break;
+    case 6:
+      put<std::int32_t>(out, invalid ? 0x7FFFFFFF : static_cast<std::int32_t>(v));
+      break;
+    default:
+      put<double>(out, invalid ? DBL_MAX : static_cast<double>(v));
+      break;
+  }
+}
+
+}  // namespace
+
+const char* sdf_type_name(int type) { return kTypeNames[type]; }
+std::size_t sdf_type_width(int type) { return kTypeWidths[type]; }
+
+double sdf_seed_value(std::size_t i) { return static_cast<double>((i * 7 + 3) % 100); }
+
+std::vector<std::uint8_t> binary_sdf(int type, std::uint16_t points, std::uint16_t profiles) {
+  std::vector<std::uint8_t> out;
+  put_text(out, "bBCR-1.0", 8);
+  put_text(out, "KV8.3.5", 10);
+  put_text(out, "020320111022", 12);
+  put_text(out, "080320141530", 12);
+  put<std::uint16_t>(out, points);
+  put<std::uint16_t>(out, profiles);
+  put<double>(out, kScale);
+  put<double>(out, kScale);
+  put<double>(out, kZ);
+  put<double>(out, kZ);
+  out.push_back(0);  // compression
+  out.push_back(static_cast<std::uint8_t>(type));
+  out.push_back(0);  // check type
+  for (std::size_t i = 0; i < std::size_t{points} * profiles; ++i) put_value(out, type, i);
+  return out;
+}
+
+std::string ascii_sdf(int type, bool type_by_name, std::uint32_t points, std::uint32_t profiles) {
+  char line[256];
+  std::string out = "aBCR-1.0\n";
+  out += "ManufacID = KV8.3.5 ; instrument software\n";
+  out += "CreateDate = 020320111022\n";
+  out += "ModDate = 080320141530\n";
+  std::snprintf(line, sizeof line, "NumPoints = %u\nNumProfiles = %u\n", points, profiles);
+  out += line;
+  std::snprintf(line, sizeof line, "Xscale = %12.10g\nYscale = %12.10g\n", kScale, kScale);
+  out += line;
+  std::snprintf(line, sizeof line, "Zscale = %12.10g\nZresolution = %12.10g\n", kZ, kZ);
+  out += line;
+  out += "Compression = 0\n";
+  if (type_by_name)
+    std::snprintf(line, sizeof line, "DataType = %s\n", kTypeNames[type]);
+  else
+    std::snprintf(line, sizeof line, "DataType = %d\n", type);
+  out += line;
+  out += "CheckType = 0\n*\n";
+
+  std::size_t count = std::size_t{points} * profiles;
+  int offset = 0;
+  if (type == 2) {
+    // Text data, ten numbers to a line, stored with the offset taken off.
+    offset = kSeedDataOffset;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i == kSeedInvalidPoint)
+        out += "4294967295 ";
+      else
+        out += std::to_string(static_cast<long long>(sdf_seed_value(i)) - offset) + " ";
+      if (i % 10 == 9 || i + 1 == count) out += "\n";
+    }
+    out += "*\n";
+  } else {
+    std::vector<std::uint8_t> raw;
+    for (std::size_t i = 0; i < count; ++i) put_value(raw, type, i);
+    out.append(raw.begin(), raw.end());
+    out += "\n";
+  }
+
+  // The trailer: the data offset and the attributes the import requires,
+  // with the values that make one count one Zresolution.
+  std::snprintf(line, sizeof line, "Data Offset = %d\n", offset);
+  out += line;
+  out += "intf_scale_factor = 0.5\n";
+  out += "obliquity_factor =           1\n";
+  // 0.5 x 1 x wavelength / 4096 = 1e-9
+  out += "wavelength_in = 8.192e-06\n";
+  out += "num_aperture = 0.3\n";
+  std::snprintf(line, sizeof line, "lateral_res = %12.10g\n", kScale);
+  out += line;
+  out += "camera_width = 640\ncamera_height = 480\nphase_res = 0\n";
+  out += "comment = \"seed file\"\nswinfo.date = \"Wed Mar 02 10:22:32 2011\"\n";
+  out += "*\n";
+  return out;
+}
+
+std::vector<std::string> date_texts() {
+  return {
+      "Wed Mar 02 10:22:32 2011",
+      "MAR 02 10:22:00 2011          ",
+      "3/2/11 10:22 PM",
+      "14 July 1999",
+      "99",
+      "n/a",
+      "12/31/1999 11:59:59 AM",
+      "Sunday 5 October 80",
+      "Tuesday, February 29, 2000 12:00 PM",
+      "2\\29\\96 0:00",
+      "  10:22  ",
+      "12 PM 7 81",
+      "PM 31 79",
+      "1/2/3/4 1:2:3:4",
+      "",
+  };
+}
+
+}  // namespace seeds
