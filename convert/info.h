@@ -1,0 +1,45 @@
+// tovrel-info: what a binary data file or an SDF file holds, as text.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "datafile/header.h"
+#include "datafile/records.h"
+
+// Loads the measurement in `path` (library path convention), whichever kind
+// of file it is: a binary data file (told by its magic number) or an SDF file
+// in ASCII or binary form (its version text begins with a letter). The SDF
+// import brings the values back to phase counts, so both kinds give the same
+// records for the same measurement. ERR_NOT_A_DATA_FILE for anything else.
+std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* phase);
+
+// The phase data in numbers: counts and, through the header's height step,
+// metres.
+struct PhaseSummary {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::int64_t valid = 0;  // points below the invalid marker
+  std::int32_t smallest = 0;
+  std::int32_t largest = 0;
+  double step = 0;  // metres per phase count
+};
+PhaseSummary summarize_phase(const Header& header, const PhaseRecord& phase);
+
+// Writes the header attribute listing (as an SDF trailer holds it), an empty
+// line and the phase summary. False when a write failed.
+bool write_measurement_info(std::FILE* out, const Header& header, const PhaseRecord& phase);
+
+// Exit statuses of tovrel-info.
+enum InfoStatus : int {
+  INFO_OK = 0,
+  INFO_USAGE = 1,
+  INFO_READ_FAILED = 2,
+  INFO_WRITE_FAILED = 3,
+};
+
+// Runs tovrel-info for the arguments after the program name (library path
+// convention). The listing goes to `out`, messages to `err`.
+int run_tovrel_info(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
