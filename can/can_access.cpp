@@ -1,21 +1,26 @@
 #include "can/can_access.h"
 
+#include <mutex>
+
 #include "can/sim_bridge.h"
 #include "errors/errors.h"
 #include "log/log.h"
 
 namespace {
 
+std::mutex g_access_mutex;  // guards creating and swapping the backend
 std::unique_ptr<CanAccess> g_access;
 
 }  // namespace
 
 CanAccess& can_access() {
+  std::lock_guard<std::mutex> lock(g_access_mutex);
   if (!g_access) g_access = make_default_sim_bridge();
   return *g_access;
 }
 
 std::unique_ptr<CanAccess> can_set_access(std::unique_ptr<CanAccess> access) {
+  std::lock_guard<std::mutex> lock(g_access_mutex);
   std::unique_ptr<CanAccess> previous = std::move(g_access);
   g_access = std::move(access);
   return previous;

@@ -162,25 +162,22 @@ namespace {
 struct NodeGate {
   std::uint8_t id;
   std::uint8_t CanInstrument::*available;
-  const char* missing_message;  // "%s: ..." with the operation's name
-  std::int32_t sdo_error;       // the node's own SDO error
+  const char* label;       // how the "not available" message names the node
+  std::int32_t sdo_error;  // the node's own SDO error
 };
 
 constexpr NodeGate k_rs_gate{CAN_NODE_ID_DD_RS, &CanInstrument::dd_rs_available,
-                             "%s: CAN Ring-of-Fire and Diffuser Disk node is not available\n",
-                             ERR_CAN_SDO_ROF_ERROR};
+                             "Ring-of-Fire and Diffuser Disk", ERR_CAN_SDO_ROF_ERROR};
 constexpr NodeGate k_ndw_gate{CAN_NODE_ID_FOCUS_NDW, &CanInstrument::focus_ndw_available,
-                              "%s: CAN Focus and ND Wheel node is not available\n",
-                              ERR_CAN_SDO_NDW_ERROR};
+                              "Focus and ND Wheel", ERR_CAN_SDO_NDW_ERROR};
 constexpr NodeGate k_aux_gate{CAN_NODE_ID_AUX_MOTOR, &CanInstrument::aux_motor_available,
-                              "%s: CAN Auxiliary Motor node is not available\n",
-                              ERR_CAN_SDO_AUX_MOTOR_ERROR};
+                              "Auxiliary Motor", ERR_CAN_SDO_AUX_MOTOR_ERROR};
 
 template <class Family>
 std::int32_t gated(const CanInstrument& instrument, const NodeGate& gate, const char* op,
                    Family&& family) {
   if (instrument.*gate.available != 1) {
-    u_log(gate.missing_message, op);
+    u_log("%s: CAN %s node is not available\n", op, gate.label);
     return ERR_CAN_NODE_NOT_AVAIL;
   }
   std::int32_t err = family(gate.id);

@@ -7,6 +7,9 @@
 
 namespace {
 
+// The library's own argument rules, checked here as well so that no backend
+// ever sees such a request; a refused request then goes on as the library's
+// CAN_ERR would.
 bool valid_request(std::uint8_t node, const void* buffer, std::uint32_t size) {
   return node >= 1 && node <= 127 && buffer && (size == 1 || size == 2 || size == 4);
 }
@@ -30,29 +33,25 @@ std::int32_t finish_transfer(const char* op, std::int32_t status, const CanSdoRe
   return sdo_error != ERR_NONE ? sdo_error : ERR_CAN_ERROR;
 }
 
-std::int32_t refuse(const char* op, const char* caller) {
-  std::int32_t err = can_status_to_error(CAN_ERR);
-  u_log("%s called by %s: err=%s\n", op, caller, error_name(err));
-  return err;
-}
-
 }  // namespace
 
 std::int32_t can_sdo_read2(std::uint8_t node, std::uint16_t index, std::uint8_t subindex,
                            void* buffer, std::uint32_t size, int activity, std::int32_t sdo_error,
                            const char* caller) {
-  if (!valid_request(node, buffer, size)) return refuse(__func__, caller);
   CanSdoResult result;
-  std::int32_t status = CAN_SDORead(node, index, subindex, buffer, size, &result);
+  std::int32_t status = valid_request(node, buffer, size)
+                            ? CAN_SDORead(node, index, subindex, buffer, size, &result)
+                            : CAN_ERR;
   return finish_transfer(__func__, status, result, activity, sdo_error, caller);
 }
 
 std::int32_t can_sdo_write2(std::uint8_t node, std::uint16_t index, std::uint8_t subindex,
                             const void* buffer, std::uint32_t size, int activity,
                             std::int32_t sdo_error, const char* caller) {
-  if (!valid_request(node, buffer, size)) return refuse(__func__, caller);
   CanSdoResult result;
-  std::int32_t status = CAN_SDOWrite(node, index, subindex, buffer, size, &result);
+  std::int32_t status = valid_request(node, buffer, size)
+                            ? CAN_SDOWrite(node, index, subindex, buffer, size, &result)
+                            : CAN_ERR;
   return finish_transfer(__func__, status, result, activity, sdo_error, caller);
 }
 

@@ -13,7 +13,7 @@
 // the node does not confirm the transfer (logged with the outcome and the
 // abort code as eight hexadecimal digits). A node ID outside 1..127, a size
 // other than 1, 2 or 4 or a null buffer is refused as the library refuses
-// it, with ERR_CAN_ERROR and nothing sent.
+// it (ERR_CAN_ERROR, logged) and nothing is sent.
 std::int32_t can_sdo_read2(std::uint8_t node, std::uint16_t index, std::uint8_t subindex,
                            void* buffer, std::uint32_t size, int activity, std::int32_t sdo_error,
                            const char* caller);

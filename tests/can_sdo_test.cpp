@@ -126,6 +126,9 @@ TEST_F(CanSdoTest, ActivityEventIsSetWhateverTheOutcome) {
   bridge_->fail_next(CAN_TIMEOUT);
   EXPECT_TRUE(read(0x2100));  // library failure
   activity_.reset();
+  can_sdo_read2(20, 0x2100, 0, &value, 3, 1, ERR_CAN_SDO_LED_ERROR, "t");  // refused size
+  EXPECT_TRUE(activity_.is_set());
+  activity_.reset();
   can_sdo_write2(20, 0x2100, 0, &value, 1, 1, ERR_CAN_SDO_LED_ERROR, "t");
   EXPECT_TRUE(activity_.is_set());
 
@@ -143,6 +146,7 @@ TEST_F(CanSdoTest, BadArgumentsAreRefusedWithoutATransfer) {
   EXPECT_EQ(can_sdo_write2(20, 0x2100, 0, &value, 0, 0, ERR_CAN_SDO_LED_ERROR, "t"), ERR_CAN_ERROR);
   EXPECT_EQ(can_sdo_read2(20, 0x2100, 0, nullptr, 4, 0, ERR_CAN_SDO_LED_ERROR, "t"), ERR_CAN_ERROR);
   EXPECT_EQ(bridge_->counters().calls, 0u);
+  EXPECT_EQ(log_.find("can_sdo_read2 called by t: err=ERR_CAN_ERROR\n"), 0u) << log_;
   // A buffer smaller than the object: the library's refusal.
   std::uint8_t small = 0;
   EXPECT_EQ(can_sdo_read2(20, 0x2100, 0, &small, 1, 0, ERR_CAN_SDO_LED_ERROR, "t"),
