@@ -60,6 +60,21 @@ Header plain_header() {
   return h;
 }
 
+// An SDF file's text with the line ends of text mode (CR LF on Windows)
+// turned back into LF.
+std::string read_sdf(const std::string& path) {
+  std::string text = read_text(path);
+#ifdef _WIN32
+  std::string lf;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    lf += text[i];
+  }
+  text = lf;
+#endif
+  return text;
+}
+
 // The value of the "Key = value" header line, or "<missing>".
 std::string header_value(const std::string& text, const std::string& key) {
   std::size_t at = text.find("\n" + key + " = ");
@@ -146,7 +161,7 @@ TEST(SdfExport, WholeFileLineByLine) {
   Header h = plain_header();
   PhaseRecord p = make_phase(3, 1, {5, 0, 7});
   ASSERT_EQ(sdf_export(path.c_str(), &h, nullptr, &p), 0);
-  std::string text = read_text(path);
+  std::string text = read_sdf(path);
   std::string mod = header_value(text, "ModDate");
   EXPECT_TRUE(is_stamp_of_now(mod)) << mod;
   std::string expected =
@@ -200,7 +215,7 @@ TEST(SdfExport, DatesEmptyGeometryAndNegativeSizes) {
   h.swinfo.date[0] = '\0';
   PhaseRecord empty;
   ASSERT_EQ(sdf_export(path.c_str(), &h, nullptr, &empty), 0);
-  std::string text = read_text(path);
+  std::string text = read_sdf(path);
   // An empty date text is stamped with the time of writing.
   EXPECT_EQ(header_value(text, "CreateDate"), header_value(text, "ModDate"));
   EXPECT_EQ(header_value(text, "NumPoints"), "0");
@@ -214,7 +229,7 @@ TEST(SdfExport, DatesEmptyGeometryAndNegativeSizes) {
   negative.width = -1;
   negative.height = 1;
   ASSERT_EQ(sdf_export(path.c_str(), &h, nullptr, &negative), 0);
-  text = read_text(path);
+  text = read_sdf(path);
   EXPECT_EQ(header_value(text, "CreateDate"), "020320111022");
   EXPECT_EQ(header_value(text, "NumPoints"), "4294967295");
   EXPECT_NE(text.find("CheckType = 0\n*\n*\nData Offset = 0\n"), std::string::npos);
@@ -252,7 +267,7 @@ TEST(SdfExport, OpenFailuresAndOverwriting) {
   std::string path = dir.file("out.sdf");
   write_text(path, std::string(100000, 'x'));
   ASSERT_EQ(sdf_export(path.c_str(), &h, nullptr, &p), 0);
-  std::string text = read_text(path);
+  std::string text = read_sdf(path);
   EXPECT_EQ(text.rfind("aBCR-1.0\n", 0), 0u);
   EXPECT_EQ(text.find("xxx"), std::string::npos);
   EXPECT_TRUE(text.ends_with("\nsurface_filter=0\n*\n"));
@@ -262,7 +277,7 @@ TEST(SdfExport, OpenFailuresAndOverwriting) {
       "gr\xC3\xBC\xC3\x9F"
       "e \xE2\x9C\x93.sdf");
   ASSERT_EQ(sdf_export(u_wide_path_from_utf8(name).c_str(), &h, nullptr, &p), 0);
-  std::string wide_text = read_text(name);
+  std::string wide_text = read_sdf(name);
   EXPECT_EQ(wide_text.rfind("aBCR-1.0\n", 0), 0u);
   EXPECT_EQ(wide_text.size(), text.size());
 }
@@ -297,7 +312,7 @@ TEST(SdfExport, SyntheticMeasurementReadsBack) {
   o.height = 23;
   make_synthetic(o, &h, &intensity, &p);
   ASSERT_EQ(sdf_export(path.c_str(), &h, &intensity, &p), 0);
-  std::string text = read_text(path);
+  std::string text = read_sdf(path);
   EXPECT_EQ(header_value(text, "NumPoints"), "37");
   EXPECT_EQ(header_value(text, "NumProfiles"), "23");
   EXPECT_EQ(header_value(text, "Zscale"), "9.655761433e-12");  // format 2: 32768 per wave
