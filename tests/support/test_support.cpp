@@ -7,7 +7,13 @@
 #include <sstream>
 
 #ifdef _WIN32
-#include <process.h>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <spawn.h>
@@ -82,22 +88,109 @@ RunResult run_program(const std::string& exe, const std::vector<std::string>& ar
     r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
   }
   posix_spawn_file_actions_destroy(&actions);
-  r.out = read_text(out_path);
-  r.err = read_text(err_path);
+  r.out = r.out_bytes = read_text(out_path);
+  r.err = r.err_bytes = read_text(err_path);
   return r;
 }
 #else
+namespace {
+
+std::wstring widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+  return w;
+}
+
+// Appends `arg` to a command line so that the C runtime of the started
+// program splits it back into exactly `arg`: inside quotes, backslashes
+// count only before a quote, where they are doubled and the quote escaped.
+void append_argument(std::wstring& cmd, const std::wstring& arg) {
+  cmd += L" \"";
+  std::size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    cmd.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    cmd += c;
+  }
+  cmd.append(2 * backslashes, L'\\');
+  cmd += L'"';
+}
+
+// Turns every CR LF into LF.
+std::string text_lines(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+    out += bytes[i];
+  }
+  return out;
+}
+
+class Handle {
+ public:
+  explicit Handle(HANDLE h) : h_(h) {}
+  ~Handle() {
+    if (h_ && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return h_; }
+  bool ok() const { return h_ && h_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE h_;
+};
+
+}  // namespace
+
 RunResult run_program(const std::string& exe, const std::vector<std::string>& args) {
-  // Quote every argument for the Windows command line.
   ScratchDir dir;
-  auto quote = [](const std::string& s) { return "\"" + s + "\""; };
-  std::string cmd = quote(exe);
-  for (const std::string& a : args) cmd += " " + quote(a);
-  cmd += " <NUL >" + quote(dir.file("stdout")) + " 2>" + quote(dir.file("stderr"));
+  std::wstring out_path = widen(dir.file("stdout")), err_path = widen(dir.file("stderr"));
   RunResult r;
-  r.status = std::system(("\"" + cmd + "\"").c_str());
-  r.out = read_text(dir.file("stdout"));
-  r.err = read_text(dir.file("stderr"));
+  {
+    // The child inherits these three handles as its standard streams.
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    Handle in(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                          OPEN_EXISTING, 0, nullptr));
+    Handle out(CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, 0, nullptr));
+    Handle err(CreateFileW(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, 0, nullptr));
+    if (!in.ok() || !out.ok() || !err.ok()) return r;
+
+    // The program name is split by simpler rules: plain quotes around it.
+    std::wstring wexe = widen(exe);
+    std::wstring cmd = L"\"" + wexe + L"\"";
+    for (const std::string& a : args) append_argument(cmd, widen(a));
+
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in.get();
+    si.hStdOutput = out.get();
+    si.hStdError = err.get();
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessW(wexe.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                       &pi)) {
+      Handle process(pi.hProcess), thread(pi.hThread);
+      DWORD code = 0;
+      if (WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+          GetExitCodeProcess(pi.hProcess, &code))
+        // An exception status (a crash) is not an exit.
+        r.status = code >= 0xC0000000u ? -1 : static_cast<int>(code);
+    }
+  }
+  r.out_bytes = read_text(dir.file("stdout"));
+  r.err_bytes = read_text(dir.file("stderr"));
+  r.out = text_lines(r.out_bytes);
+  r.err = text_lines(r.err_bytes);
   return r;
 }
 #endif

@@ -30,10 +30,14 @@ struct RunResult {
   int status = -1;  // exit status, -1 when the program did not exit normally
   std::string out;  // standard output
   std::string err;  // standard error
+  // The streams byte for byte. A Windows program writes its text-mode lines
+  // with CR LF; `out` and `err` have every CR LF turned into LF so that tests
+  // compare the same text on every platform.
+  std::string out_bytes, err_bytes;
 };
 
-// Runs `exe` with `args` (UTF-8), standard input empty, and captures both
-// output streams.
+// Runs `exe` with `args` (UTF-8; on Windows passed as a UTF-16 command line),
+// standard input empty, and captures both output streams.
 RunResult run_program(const std::string& exe, const std::vector<std::string>& args);
 
 // The tovrel program built with the tests.
