@@ -14,6 +14,13 @@
 
 namespace {
 
+#ifdef _WIN32
+// The Windows C runtime names these differently.
+void localtime_r(const std::time_t* t, std::tm* tm) { localtime_s(tm, t); }
+void setenv(const char* name, const char* value, int) { _putenv_s(name, value); }
+void unsetenv(const char* name) { _putenv_s(name, ""); }
+#endif
+
 struct Parsed {
   int year, month, day, weekday, hour, minute, second;
 };
