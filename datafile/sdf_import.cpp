@@ -116,6 +116,37 @@ bool parse_signed(std::string_view s, std::int64_t min, std::int64_t max, std::i
   return true;
 }
 
+// Where the first significant digit of the decimal number b..e stands
+// (1 for the units digit, 0 for tenths, ...), with its exponent applied.
+long long decimal_exponent(const char* b, const char* e) {
+  const char* p = b;
+  if (p < e && (*p == '-' || *p == '+')) ++p;
+  long long integer_digits = 0, leading_zeros = 0;
+  bool significant = false;
+  for (; p < e && *p >= '0' && *p <= '9'; ++p) {
+    if (*p != '0') significant = true;
+    if (significant) ++integer_digits;
+  }
+  long long position = integer_digits;
+  if (p < e && *p == '.') {
+    for (++p; p < e && *p >= '0' && *p <= '9'; ++p) {
+      if (!significant && *p == '0') ++leading_zeros;
+      if (*p != '0') significant = true;
+    }
+    if (integer_digits == 0) position = -leading_zeros;
+  }
+  if (p < e && (*p == 'e' || *p == 'E')) {
+    ++p;
+    bool negative = p < e && *p == '-';
+    if (p < e && (*p == '-' || *p == '+')) ++p;
+    long long exponent = 0;
+    for (; p < e && *p >= '0' && *p <= '9'; ++p)
+      exponent = std::min(exponent * 10 + (*p - '0'), 1000000000LL);
+    position += negative ? -exponent : exponent;
+  }
+  return position;
+}
+
 // Leading decimal floating value (also "inf" and "nan").
 bool parse_double(std::string_view s, double& out, const char** end = nullptr) {
   const char* b = s.data();
@@ -124,15 +155,11 @@ bool parse_double(std::string_view s, double& out, const char** end = nullptr) {
   double v = 0;
   auto r = std::from_chars(b, e, v);
   if (r.ec == std::errc::result_out_of_range) {
-    // Beyond the double range: overflow to infinity, underflow to zero, as the
-    // C runtime's conversion does.
-    bool negative = *b == '-';
-    const char* p = b + (negative ? 1 : 0);
-    double mantissa_sign = negative ? -1.0 : 1.0;
-    const char* exp = p;
-    while (exp < r.ptr && *exp != 'e' && *exp != 'E') ++exp;
-    bool big = exp < r.ptr && exp + 1 < r.ptr && exp[1] != '-';
-    v = big ? mantissa_sign * std::numeric_limits<double>::infinity() : mantissa_sign * 0.0;
+    // Beyond the double range: infinity when the decimal exponent of the
+    // first significant digit is positive, else zero, as the C runtime's
+    // conversion gives.
+    v = decimal_exponent(b, r.ptr) > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    if (*b == '-') v = -v;
   } else if (r.ec != std::errc{}) {
     return false;
   }

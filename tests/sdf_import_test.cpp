@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -278,6 +280,45 @@ TEST_F(SdfImport, TrailerKeysMatchWholeNames) {
   EXPECT_EQ(r.header.coords_state, 4294967295u);
   EXPECT_EQ(r.header.sign, -1);
   EXPECT_EQ(std::string(r.header.scan_descr, 20), "twenty characters pl");
+}
+
+TEST_F(SdfImport, NumbersBeyondTheRangesSaturate) {
+  Imported r = import_text(
+      ascii_sdf(1, 1, "1\n",
+                trailer("part_thickness=1e999\ntarget_range=1" + std::string(400, '0') +
+                        "\ndiscon_filter=-1e-999\nrefractive_index=0.0" + std::string(400, '0') +
+                        "1\npre_connect_filter=1e39\nwavelength_in_2=-4e38\n")));
+  ASSERT_EQ(r.code, ERR_NONE);
+  EXPECT_EQ(r.header.part_thickness, INFINITY);
+  EXPECT_EQ(r.header.target_range, INFINITY);
+  EXPECT_EQ(r.header.discon_filter, 0.0f);
+  EXPECT_EQ(r.header.refractive_index, 0.0f);
+  EXPECT_EQ(r.header.pre_connect_filter, INFINITY);
+  EXPECT_EQ(r.header.wavelength_in_2, -INFINITY);
+}
+
+// Numbers are read the same under a locale whose decimal mark is a comma.
+TEST_F(SdfImport, ProcessLocaleDoesNotMatter) {
+  const char* saved = std::setlocale(LC_ALL, nullptr);
+  std::string restore = saved ? saved : "C";
+  bool set = false;
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"})
+    if (std::setlocale(LC_ALL, name)) {
+      set = true;
+      break;
+    }
+  if (!set) GTEST_SKIP() << "no locale with a decimal comma installed";
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+  Imported r = import_text(ascii_sdf(2, 1, "1 3\n", trailer("", -2), "2", "2.5"));
+  Imported b =
+      import_bytes(binary_sdf(1, 1, 2.5, 1.0, 4, le_values<std::int8_t>({-1}), "150620231405"));
+  std::setlocale(LC_ALL, restore.c_str());
+  EXPECT_STREQ(probe, "1,5");
+  ASSERT_EQ(r.code, ERR_NONE);
+  EXPECT_EQ(r.values(), (std::vector<std::int32_t>{-3, 3}));
+  EXPECT_FLOAT_EQ(r.header.lateral_res, 1e-6f);
+  EXPECT_EQ(std::string(b.header.swinfo.date, 30), "Jun 15 14:05:00 2023          ");
 }
 
 TEST_F(SdfImport, MissingRequiredFields) {
