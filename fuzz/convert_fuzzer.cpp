@@ -4,6 +4,7 @@
 // records it came from: the geometry lines, every data value (shifted by the
 // offset, invalid points as 4294967295, ten to a line) and the data offset.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "datafile/header.h"
 #include "datafile/reader.h"
 #include "datafile/records.h"
+#include "datafile/sdf_import.h"
 #include "datafile/sdf_writer.h"
 #include "errors/errors.h"
 #include "fuzz/fuzz_support.h"
@@ -95,6 +97,37 @@ void check_sdf_text(const std::string& text, const Header& header, const PhaseRe
     FUZZ_CHECK(lines[k].find('=') != std::string_view::npos);
 }
 
+// The SDF file imports back to the phase values it was written from: its
+// Zscale is the header's own height step, so every count comes back as it
+// was (invalid points as the one invalid marker). An import may refuse the
+// file only for what the header itself holds: a required attribute or the
+// lateral resolution that is not a number (ERR_CORRUPT_DATA_FILE,
+// ERR_BAD_PARAM), or a height step that is not a number while valid points
+// need it (ERR_PARAM_OUT_OF_RANGE); and a text with a line break may spill
+// into the next attribute line.
+void check_read_back(const std::string& path, const Header& header, const PhaseRecord& phase) {
+  std::vector<std::uint8_t> swinfo(kSoftwareInfoSize), tail(kHeaderTailSize);
+  PhaseRecord back;
+  std::int32_t code = read_sdf_file(path.c_str(), swinfo.data(), tail.data(), nullptr, &back);
+
+  bool valid_points = false;
+  for (std::int32_t i = 0; i < phase.count; ++i) valid_points |= phase.data[i] < kInvalidPhase;
+  const bool numbers = !std::isnan(header.intf_scale_factor) &&
+                       !std::isnan(header.obliquity_factor) && !std::isnan(header.wavelength_in) &&
+                       !std::isnan(header.num_aperture) && !std::isnan(header.lateral_res);
+  const bool step = !std::isnan(sdf_height_step(header)) || !valid_points;
+  if (texts_break_lines(header) || !numbers || !step) {
+    FUZZ_CHECK(code == ERR_NONE || code == ERR_CORRUPT_DATA_FILE || code == ERR_BAD_PARAM ||
+               code == ERR_PARAM_OUT_OF_RANGE || code == ERR_PREMATURE_EOF);
+    return;
+  }
+  FUZZ_CHECK(code == ERR_NONE);
+  FUZZ_CHECK(back.width == phase.width && back.height == phase.height);
+  FUZZ_CHECK(back.count == phase.count);
+  for (std::int32_t i = 0; i < phase.count; ++i)
+    FUZZ_CHECK(back.data[i] == std::min(phase.data[i], kInvalidPhase));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -109,5 +142,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   FUZZ_CHECK(sdf_export(out.c_str(), &header, &intensity, &phase) == ERR_NONE);
   check_sdf_text(fuzz::read_file(out), header, phase);
+  check_read_back(out, header, phase);
   return 0;
 }

@@ -60,6 +60,16 @@ void put_value(std::vector<std::uint8_t>& out, int type, std::size_t i) {
   }
 }
 
+// One value of `type` as decimal text, less `offset`; point 1 gets the
+// marker.
+std::string value_text(int type, std::size_t i, int offset) {
+  static constexpr const char* kMarkers[kSdfTypeCount] = {
+      "255", "65535", "4294967295", "3.40282347e+38",
+      "127", "32767", "2147483647", "1.7976931348623157e+308"};
+  if (i == kSeedInvalidPoint) return kMarkers[type];
+  return std::to_string(static_cast<long long>(sdf_seed_value(i)) - offset);
+}
+
 }  // namespace
 
 const char* sdf_type_name(int type) { return kTypeNames[type]; }
@@ -106,25 +116,16 @@ std::string ascii_sdf(int type, bool type_by_name, std::uint32_t points, std::ui
   out += line;
   out += "CheckType = 0\n*\n";
 
+  // The data as decimal text, ten numbers to a line. ULONGINT data is
+  // stored with a negative offset taken off, as the SDF writer does.
   std::size_t count = std::size_t{points} * profiles;
-  int offset = 0;
-  if (type == 2) {
-    // Text data, ten numbers to a line, stored with the offset taken off.
-    offset = kSeedDataOffset;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (i == kSeedInvalidPoint)
-        out += "4294967295 ";
-      else
-        out += std::to_string(static_cast<long long>(sdf_seed_value(i)) - offset) + " ";
-      if (i % 10 == 9 || i + 1 == count) out += "\n";
-    }
-    out += "*\n";
-  } else {
-    std::vector<std::uint8_t> raw;
-    for (std::size_t i = 0; i < count; ++i) put_value(raw, type, i);
-    out.append(raw.begin(), raw.end());
-    out += "\n";
+  int offset = type == 2 ? kSeedDataOffset : 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    out += value_text(type, i, offset);
+    out += ' ';
+    if (i % 10 == 9 || i + 1 == count) out += "\n";
   }
+  out += "*\n";
 
   // The trailer: the data offset and the attributes the import requires,
   // with the values that make one count one Zresolution.

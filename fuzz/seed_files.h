@@ -26,9 +26,8 @@ inline constexpr std::size_t kSeedInvalidPoint = 1;
 std::vector<std::uint8_t> binary_sdf(int type, std::uint16_t points, std::uint16_t profiles);
 
 // An ASCII SDF file of `type` (DATATYPE given by name or by digit) with
-// `points` x `profiles` values and a trailer holding the required fields.
-// ULONGINT data is written as text, with a negative data offset; other types
-// as raw values in the text stream, as the import reads them.
+// `points` x `profiles` values as decimal text and a trailer holding the
+// required fields. ULONGINT data carries a negative data offset.
 std::string ascii_sdf(int type, bool type_by_name, std::uint32_t points, std::uint32_t profiles);
 
 // The data offset that ascii_sdf writes for ULONGINT data.

@@ -12,8 +12,10 @@
 #include "convert/driver.h"
 #include "datafile/data_writer.h"
 #include "datafile/reader.h"
+#include "datafile/sdf_import.h"
 #include "datafile/sdf_writer.h"
 #include "errors/errors.h"
+#include "fuzz/seed_files.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"
 
@@ -192,5 +194,73 @@ TEST(AllocationFailure, TheCommandReportsARefusedAllocation) {
   }
   EXPECT_EQ(status, EXIT_READ_FAILED);
   EXPECT_NE(err.find("\tERR_NO_MEM\n"), std::string::npos) << err;
+  EXPECT_EQ(Injection::live, 0);
+}
+
+TEST(AllocationFailure, EachAllocationOfAnImportFailsInTurn) {
+  ScratchDir dir;
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    int allocations;  // what a successful import takes through the hooks
+  } cases[] = {
+      {"binary LONGINT", seeds::binary_sdf(6, 4, 3), 1},
+      {"ASCII ULONGINT", {}, 1},
+      {"ASCII DOUBLE", {}, 2},  // the values are kept as doubles until rescaled
+  };
+  std::string ulong_text = seeds::ascii_sdf(2, true, 4, 3);
+  std::string double_text = seeds::ascii_sdf(7, true, 4, 3);
+  cases[1].bytes.assign(ulong_text.begin(), ulong_text.end());
+  cases[2].bytes.assign(double_text.begin(), double_text.end());
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string path = dir.file("in.sdf");
+    write_bytes(path, c.bytes);
+    int refused = 0;
+    for (int n = 1; n <= kMaxAllocations; ++n) {
+      Injection::live = 0;
+      {
+        InjectedRun run(n);
+        std::vector<std::uint8_t> swinfo(kSoftwareInfoSize, 0xA5), tail(kHeaderTailSize, 0xA5);
+        IntensityRecord intensity;
+        PhaseRecord phase;
+        std::int32_t code =
+            read_sdf_file(path.c_str(), swinfo.data(), tail.data(), &intensity, &phase);
+        if (!run.refused()) {
+          ASSERT_EQ(code, ERR_NONE);
+          EXPECT_EQ(phase.count, 12);
+          break;
+        }
+        ++refused;
+        EXPECT_EQ(code, ERR_NO_MEM) << "allocation " << n;
+        EXPECT_TRUE(released(phase)) << "allocation " << n;
+        // Nothing is handed out on failure.
+        EXPECT_EQ(tail[0], 0xA5);
+        EXPECT_EQ(swinfo[0], 0xA5);
+      }
+      EXPECT_EQ(Injection::live, 0) << "allocation " << n;
+    }
+    EXPECT_EQ(refused, c.allocations);
+  }
+}
+
+TEST(AllocationFailure, TheExportEntryPointWritesTheUnknownStampWhenItsDateCopyFails) {
+  ScratchDir dir;
+  std::string in = dir.file("in.sdf");
+  std::string text = seeds::ascii_sdf(2, true, 4, 3);
+  write_text(in, text);
+  std::vector<std::uint8_t> swinfo(kSoftwareInfoSize), tail(kHeaderTailSize);
+  PhaseRecord phase;
+  ASSERT_EQ(read_sdf_file(in.c_str(), swinfo.data(), tail.data(), nullptr, &phase), ERR_NONE);
+
+  std::string out = dir.file("out.sdf");
+  Injection::live = 0;
+  {
+    InjectedRun run(1);
+    EXPECT_EQ(write_sdf_file(out.c_str(), swinfo.data(), tail.data(), nullptr, &phase), ERR_NONE);
+    EXPECT_TRUE(run.refused());
+  }
+  EXPECT_EQ(create_date(out), "-1-1-001-1-1");
   EXPECT_EQ(Injection::live, 0);
 }

@@ -19,7 +19,10 @@
 #include "datafile/data_writer.h"
 #include "datafile/header.h"
 #include "datafile/reader.h"
+#include "datafile/sdf_import.h"
+#include "datafile/sdf_writer.h"
 #include "errors/errors.h"
+#include "fuzz/seed_files.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"
 
@@ -206,4 +209,205 @@ TEST(DataFileCorruption, AnnouncedArraysLargerThanTheFileAreRefusedBeforeAllocat
   ASSERT_EQ(r.code, ERR_NONE);
   EXPECT_EQ(r.intensity.count, 36);
   EXPECT_EQ(r.intensity.data[35], 0x1111);
+}
+
+// ---------------------------------------------------------------------------
+// SDF files, both forms.
+
+namespace {
+
+struct SdfRead {
+  std::int32_t code = -1;
+  PhaseRecord phase;
+};
+
+void read_bytes_as_sdf(const ScratchDir& dir, const std::vector<std::uint8_t>& bytes, SdfRead& r) {
+  std::string path = dir.file("damaged.sdf");
+  write_bytes(path, bytes);
+  std::vector<std::uint8_t> swinfo(kSoftwareInfoSize), tail(kHeaderTailSize);
+  r.code = read_sdf_file(path.c_str(), swinfo.data(), tail.data(), nullptr, &r.phase);
+}
+
+std::vector<std::uint8_t> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
+
+const std::set<std::int32_t> kImportCodes = {ERR_BAD_PARAM,          ERR_PREMATURE_EOF,
+                                             ERR_CORRUPT_DATA_FILE,  ERR_DATASET_DIM_TOO_LARGE,
+                                             ERR_PARAM_OUT_OF_RANGE, ERR_NO_MEM};
+
+// A successful import: counts match the dimensions, values are phase values.
+::testing::AssertionResult consistent(const SdfRead& r) {
+  if (std::int64_t{r.phase.count} != std::int64_t{r.phase.width} * r.phase.height)
+    return ::testing::AssertionFailure() << "count does not match the dimensions";
+  if ((r.phase.count > 0) != static_cast<bool>(r.phase.data))
+    return ::testing::AssertionFailure() << "array and count disagree";
+  for (std::int32_t i = 0; i < r.phase.count; ++i)
+    if (r.phase.data[i] > kInvalidPhase) return ::testing::AssertionFailure() << "bad value";
+  return ::testing::AssertionSuccess();
+}
+
+// The seed values the generated files hold (point 1 invalid).
+::testing::AssertionResult holds_seed_values(const PhaseRecord& phase, int points, int profiles) {
+  if (phase.width != points || phase.height != profiles)
+    return ::testing::AssertionFailure() << "dimensions " << phase.width << "x" << phase.height;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(phase.count); ++i) {
+    std::int32_t expected = i == seeds::kSeedInvalidPoint
+                                ? kInvalidPhase
+                                : static_cast<std::int32_t>(seeds::sdf_seed_value(i));
+    if (phase.data[i] != expected)
+      return ::testing::AssertionFailure()
+             << "value " << i << " is " << phase.data[i] << ", not " << expected;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// A valid ASCII file from the SDF writer, for a synthetic measurement.
+std::vector<std::uint8_t> writer_sdf(const ScratchDir& dir, PhaseRecord& original) {
+  Measurement m = synthetic(1, 6, 4);
+  std::string path = dir.file("writer.sdf");
+  EXPECT_EQ(sdf_export(path.c_str(), &m.header, &m.intensity, &m.phase), ERR_NONE);
+  original = std::move(m.phase);
+  return read_bytes(path);
+}
+
+bool same_values(const PhaseRecord& a, const PhaseRecord& b) {
+  if (a.width != b.width || a.height != b.height || a.count != b.count) return false;
+  for (std::int32_t i = 0; i < a.count; ++i)
+    if (std::min(a.data[i], kInvalidPhase) != std::min(b.data[i], kInvalidPhase)) return false;
+  return true;
+}
+
+}  // namespace
+
+TEST(SdfTruncation, EveryPrefixOfABinaryFileEndsPrematurely) {
+  auto scratch = fast_scratch();
+  for (int type = 0; type < seeds::kSdfTypeCount; ++type) {
+    SCOPED_TRACE(seeds::sdf_type_name(type));
+    std::vector<std::uint8_t> full = seeds::binary_sdf(type, 3, 2);
+    SdfRead whole;
+    read_bytes_as_sdf(*scratch, full, whole);
+    ASSERT_EQ(whole.code, ERR_NONE);
+    EXPECT_TRUE(holds_seed_values(whole.phase, 3, 2));
+    for (std::size_t len = 0; len < full.size(); ++len) {
+      SdfRead r;
+      read_bytes_as_sdf(*scratch, std::vector<std::uint8_t>(full.begin(), full.begin() + len), r);
+      ASSERT_EQ(r.code, ERR_PREMATURE_EOF) << "prefix of " << len << " bytes";
+      ASSERT_FALSE(r.phase.data);
+    }
+  }
+}
+
+TEST(SdfTruncation, EveryPrefixOfAnAsciiFileGivesACodeOrTheWholeData) {
+  auto scratch = fast_scratch();
+  PhaseRecord from_writer;
+  struct File {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+  } files[] = {{"writer output", writer_sdf(*scratch, from_writer)},
+               {"ULONGINT 7x3", bytes_of(seeds::ascii_sdf(2, true, 7, 3))},
+               {"DOUBLE 3x2", bytes_of(seeds::ascii_sdf(7, false, 3, 2))}};
+  for (const File& file : files) {
+    SCOPED_TRACE(file.what);
+    SdfRead whole;
+    read_bytes_as_sdf(*scratch, file.bytes, whole);
+    ASSERT_EQ(whole.code, ERR_NONE);
+    ASSERT_TRUE(consistent(whole));
+    std::string text(file.bytes.begin(), file.bytes.end());
+    const std::size_t header_end = text.find("\n*\n") + 3;
+    const std::size_t data_end = text.find("\n*\n", header_end) + 3;
+    for (std::size_t len = 0; len < file.bytes.size(); ++len) {
+      SdfRead r;
+      read_bytes_as_sdf(*scratch,
+                        std::vector<std::uint8_t>(file.bytes.begin(), file.bytes.begin() + len), r);
+      const std::string where = "prefix of " + std::to_string(len) + " bytes";
+      if (len < header_end - 2) {
+        // No end of the header section; a DataType line cut inside its value
+        // names no type.
+        ASSERT_TRUE(r.code == ERR_PREMATURE_EOF || r.code == ERR_BAD_PARAM)
+            << where << ": code " << r.code;
+      } else if (len < data_end) {
+        ASSERT_TRUE(r.code == ERR_PREMATURE_EOF || r.code == ERR_CORRUPT_DATA_FILE)
+            << where << ": code " << r.code;
+      } else if (r.code == ERR_NONE) {
+        // Cut after the last required attribute: the whole data.
+        ASSERT_TRUE(same_values(r.phase, whole.phase)) << where;
+      } else {
+        // Required attributes cut off, or a number cut to a bare sign.
+        ASSERT_TRUE(r.code == ERR_CORRUPT_DATA_FILE || r.code == ERR_PREMATURE_EOF)
+            << where << ": code " << r.code;
+      }
+      if (r.code != ERR_NONE) {
+        ASSERT_FALSE(r.phase.data) << where;
+      }
+    }
+  }
+  EXPECT_EQ(from_writer.count, 24);
+}
+
+TEST(SdfCorruption, EveryBinaryHeaderByteChangedGivesACodeOrAConsistentResult) {
+  auto scratch = fast_scratch();
+  for (int type : {0, 3, 5, 7}) {
+    SCOPED_TRACE(seeds::sdf_type_name(type));
+    const std::vector<std::uint8_t> good = seeds::binary_sdf(type, 3, 2);
+    for (std::size_t offset = 0; offset < 81; ++offset) {
+      for (std::uint8_t value : {static_cast<std::uint8_t>(good[offset] ^ 0xFF), std::uint8_t{0x00},
+                                 std::uint8_t{0x7F}, std::uint8_t{0x80}, std::uint8_t{'a'}}) {
+        if (value == good[offset]) continue;
+        std::vector<std::uint8_t> bytes = good;
+        bytes[offset] = value;
+        SdfRead r;
+        read_bytes_as_sdf(*scratch, bytes, r);
+        const std::string where =
+            "offset " + std::to_string(offset) + " = " + std::to_string(static_cast<int>(value));
+        if (r.code != ERR_NONE) {
+          ASSERT_TRUE(kImportCodes.count(r.code)) << where << ": code " << r.code;
+          ASSERT_FALSE(r.phase.data) << where;
+          continue;
+        }
+        ASSERT_TRUE(consistent(r)) << where;
+        // The texts before the dimensions (version letters after the first,
+        // maker, dates) and the two flag bytes do not touch the data.
+        if ((offset >= 1 && offset < 42) || offset == 78 || offset == 80) {
+          ASSERT_TRUE(holds_seed_values(r.phase, 3, 2)) << where;
+        }
+      }
+    }
+  }
+}
+
+TEST(SdfCorruption, EveryAsciiHeaderByteChangedGivesACodeOrAConsistentResult) {
+  auto scratch = fast_scratch();
+  const std::string good = seeds::ascii_sdf(2, true, 7, 3);
+  const std::size_t header_end = good.find("\n*\n") + 3;
+  for (std::size_t offset = 0; offset < header_end; ++offset) {
+    // The line the byte is in, and whether it is the value of a key that
+    // does not touch the data.
+    std::size_t line_start = good.rfind('\n', offset == 0 ? 0 : offset - 1);
+    line_start = line_start == std::string::npos || offset == 0 ? 0 : line_start + 1;
+    const std::string line = good.substr(line_start, good.find('\n', line_start) - line_start);
+    const std::size_t eq = line.find('=');
+    const bool inert_value = eq != std::string::npos && offset > line_start + eq &&
+                             (line.rfind("ManufacID", 0) == 0 || line.rfind("CreateDate", 0) == 0 ||
+                              line.rfind("ModDate", 0) == 0 || line.rfind("Compression", 0) == 0 ||
+                              line.rfind("CheckType", 0) == 0) &&
+                             offset < line_start + line.size();
+    for (char value : {'X', '0', '9', '\n', ';', '=', ' ', '*', '-', '\0'}) {
+      if (value == good[offset]) continue;
+      std::string text = good;
+      text[offset] = value;
+      SdfRead r;
+      read_bytes_as_sdf(*scratch, bytes_of(text), r);
+      const std::string where =
+          "offset " + std::to_string(offset) + " = " + std::to_string(static_cast<int>(value));
+      if (r.code != ERR_NONE) {
+        ASSERT_TRUE(kImportCodes.count(r.code)) << where << ": code " << r.code;
+        ASSERT_FALSE(r.phase.data) << where;
+        ASSERT_FALSE(inert_value) << where << " made a good file fail";
+        continue;
+      }
+      ASSERT_TRUE(consistent(r)) << where;
+      if (inert_value) {
+        ASSERT_TRUE(holds_seed_values(r.phase, 7, 3)) << where;
+      }
+    }
+  }
 }
