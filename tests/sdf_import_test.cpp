@@ -84,12 +84,9 @@ std::vector<std::uint8_t> binary_sdf(std::uint16_t points, std::uint16_t profile
 
 template <class T>
 std::vector<std::uint8_t> le_values(const std::vector<T>& values) {
-  std::vector<std::uint8_t> out;
-  for (T v : values) {
-    std::uint8_t b[sizeof(T)];
-    std::memcpy(b, &v, sizeof(T));
-    out.insert(out.end(), b, b + sizeof(T));
-  }
+  // The host is little-endian, as the binary form is.
+  std::vector<std::uint8_t> out(values.size() * sizeof(T));
+  if (!values.empty()) std::memcpy(out.data(), values.data(), out.size());
   return out;
 }
 
