@@ -24,10 +24,12 @@ export LC_ALL=C.UTF-8
 
 prefix="${WINEPREFIX:-$HOME/.wine}"
 mkdir -p "$prefix"
+# The server and the services outlive this script: they must not inherit the
+# lock (descriptor 9) or any output stream.
 (
   flock 9
-  if wineserver -p60 </dev/null >/dev/null 2>&1; then
-    "$wine" wineboot --init </dev/null >/dev/null 2>&1 || true
+  if wineserver -p60 </dev/null >/dev/null 2>&1 9>&-; then
+    "$wine" wineboot --init </dev/null >/dev/null 2>&1 9>&- || true
   fi
 ) 9>"$prefix/.tovrel-boot.lock"
 
