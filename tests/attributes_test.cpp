@@ -153,12 +153,17 @@ TEST(AttributeListing, FloatsAsTwelveWideTenDigits) {
 }
 
 TEST(AttributeListing, FailedWritesAreReportedByTheLastLine) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the Windows C runtime reports a refused write only when the stream is flushed";
+#endif
   // A stream open for reading refuses every write.
   testing_support::ScratchDir dir;
   std::string path = dir.file("ro.txt");
   testing_support::write_text(path, "x");
   std::FILE* f = std::fopen(path.c_str(), "r");
   ASSERT_NE(f, nullptr);
+  // Unbuffered, so that every line's write meets the refusal at once.
+  std::setvbuf(f, nullptr, _IONBF, 0);
   Header h{};
   EXPECT_LT(write_header_attributes(f, &h), 0);
   std::fclose(f);
