@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #ifdef _WIN32
@@ -130,15 +132,28 @@ std::string u_wide_path_from_utf8(const std::string& utf8) {
 }
 
 std::FILE* u_fopen(const char* path, const char* mode) {
-  if (!path || path[0] == '\0') return nullptr;
+  if (!path || path[0] == '\0') {
+    errno = ENOENT;
+    return nullptr;
+  }
+  // Converting the name takes memory; running out of it is a failure to
+  // open (errno ENOMEM), never an exception out of the library.
+  try {
 #ifdef _WIN32
-  if (u_path_is_wide(path)) return _wfopen(wide_name(path).c_str(), wide_mode(mode).c_str());
-  return std::fopen(path, mode);
+    if (u_path_is_wide(path)) return _wfopen(wide_name(path).c_str(), wide_mode(mode).c_str());
+    return std::fopen(path, mode);
 #else
-  std::string name;
-  if (!native_name(path, name)) return nullptr;
-  return std::fopen(name.c_str(), mode);
+    std::string name;
+    if (!native_name(path, name)) {
+      errno = EILSEQ;
+      return nullptr;
+    }
+    return std::fopen(name.c_str(), mode);
 #endif
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return nullptr;
+  }
 }
 
 namespace {
@@ -161,8 +176,13 @@ bool stat_path(const char* path, StatBuf& st) {
 }  // namespace
 
 bool u_is_regular_file(const char* path) {
-  StatBuf st{};
-  return stat_path(path, st) && (st.st_mode & S_IFMT) == S_IFREG;
+  // Out of memory for the converted name: not known to be a file.
+  try {
+    StatBuf st{};
+    return stat_path(path, st) && (st.st_mode & S_IFMT) == S_IFREG;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 #ifdef _WIN32
@@ -229,7 +249,8 @@ std::wstring full_name(const std::wstring& name) {
 }  // namespace
 #endif
 
-bool u_same_file(const char* a, const char* b) {
+namespace {
+bool same_file(const char* a, const char* b) {
   StatBuf sa{}, sb{};
   if (!stat_path(a, sa) || !stat_path(b, sb)) return false;
 #ifdef _WIN32
@@ -254,6 +275,16 @@ bool u_same_file(const char* a, const char* b) {
 #else
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 #endif
+}
+}  // namespace
+
+bool u_same_file(const char* a, const char* b) {
+  // Out of memory for the converted names: not known to be the same file.
+  try {
+    return same_file(a, b);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 std::int64_t u_file_size(std::FILE* file) {

@@ -21,7 +21,9 @@ bool u_path_is_wide(const char* path);
 // end) from UTF-8 text; empty when the text is not valid UTF-8.
 std::string u_wide_path_from_utf8(const std::string& utf8);
 
-// Opens `path` with a C runtime mode ("rb", "w", ...); nullptr on failure.
+// Opens `path` with a C runtime mode ("rb", "w", ...); nullptr on failure,
+// with errno telling why (ENOMEM when the name could not be converted for
+// lack of memory).
 std::FILE* u_fopen(const char* path, const char* mode);
 
 // True when `path` names an existing regular file.

@@ -1,5 +1,6 @@
 #include "datafile/reader.h"
 
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -119,7 +120,7 @@ std::int32_t read_data_file(const char* path, Header* header, IntensityRecord* i
   }
   if (!header) return ERR_INVALID_PARAM;
   File f(u_fopen(path, "rb"));
-  if (!f) return ERR_CANT_OPEN_FILE;
+  if (!f) return errno == ENOMEM ? ERR_NO_MEM : ERR_CANT_OPEN_FILE;
   std::int32_t err = read_open_file(f.get(), header, intensity, phase);
   if (err != ERR_NONE) {
     if (intensity) intensity_record_free(intensity);

@@ -6,11 +6,16 @@
 // allocations that do not go through the hooks.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "convert/driver.h"
 #include "datafile/data_writer.h"
+#include "datafile/date_text.h"
+#include "datafile/file_io.h"
 #include "datafile/reader.h"
 #include "datafile/sdf_import.h"
 #include "datafile/sdf_writer.h"
@@ -71,7 +76,29 @@ class InjectedRun {
   bool refused() const { return Injection::calls >= Injection::fail_at; }
 };
 
+// The C++ heap, for what the library takes outside the hooks (strings,
+// vectors): while `armed`, the `fail_at`-th operator new throws bad_alloc.
+struct HeapInjection {
+  static inline bool armed = false;
+  static inline int fail_at = 0;
+  static inline int calls = 0;
+};
+
+class HeapRun {
+ public:
+  explicit HeapRun(int fail_at) {
+    HeapInjection::fail_at = fail_at;
+    HeapInjection::calls = 0;
+    HeapInjection::armed = true;
+  }
+  ~HeapRun() { HeapInjection::armed = false; }
+  HeapRun(const HeapRun&) = delete;
+  HeapRun& operator=(const HeapRun&) = delete;
+  bool refused() const { return HeapInjection::calls >= HeapInjection::fail_at; }
+};
+
 constexpr int kMaxAllocations = 64;
+constexpr int kMaxHeapAllocations = 5000;
 
 std::string write_synthetic(const ScratchDir& dir, int format, bool with_intensity) {
   Header h;
@@ -103,6 +130,15 @@ std::string create_date(const std::string& path) {
 }
 
 }  // namespace
+
+void* operator new(std::size_t n) {
+  if (HeapInjection::armed && ++HeapInjection::calls == HeapInjection::fail_at)
+    throw std::bad_alloc();
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 TEST(AllocationFailure, EachAllocationOfAReadFailsInTurn) {
   ScratchDir dir;
@@ -263,4 +299,135 @@ TEST(AllocationFailure, TheExportEntryPointWritesTheUnknownStampWhenItsDateCopyF
   }
   EXPECT_EQ(create_date(out), "-1-1-001-1-1");
   EXPECT_EQ(Injection::live, 0);
+}
+
+TEST(AllocationFailure, EachHeapAllocationOfAnImportFailsInTurn) {
+  // Lines, keys and buffers of the import come from the C++ heap; running out
+  // of it is reported as ERR_NO_MEM like a refused data array, and nothing is
+  // left allocated (LeakSanitizer) or handed out.
+  ScratchDir dir;
+  std::string path = dir.file("in.sdf");
+  std::string text = seeds::ascii_sdf(2, true, 4, 3);
+  write_text(path, text);
+  int refused = 0;
+  for (int n = 1; n <= kMaxHeapAllocations; ++n) {
+    std::vector<std::uint8_t> swinfo(kSoftwareInfoSize, 0xA5), tail(kHeaderTailSize, 0xA5);
+    PhaseRecord phase;
+    std::int32_t code;
+    int open_errno;
+    bool was_refused;
+    {
+      HeapRun run(n);
+      errno = 0;
+      code = read_sdf_file(path.c_str(), swinfo.data(), tail.data(), nullptr, &phase);
+      open_errno = errno;
+      was_refused = run.refused();
+    }
+    if (!was_refused) {
+      ASSERT_EQ(code, ERR_NONE);
+      break;
+    }
+    ++refused;
+    // The file name converted for opening may be what runs out; then the
+    // file cannot be opened, for lack of memory.
+    ASSERT_TRUE(code == ERR_NO_MEM || (code == ERR_CANT_OPEN_FILE && open_errno == ENOMEM))
+        << "heap allocation " << n << ": code " << code;
+    ASSERT_TRUE(released(phase));
+    ASSERT_EQ(tail[0], 0xA5);
+  }
+  EXPECT_GT(refused, 0);
+  EXPECT_LT(refused, kMaxHeapAllocations);
+}
+
+TEST(AllocationFailure, EachHeapAllocationOfAConversionFailsInTurn) {
+  // A read and an SDF export with file names long enough to live on the heap.
+  ScratchDir dir;
+  const std::string long_name(40, 'n');
+  std::string in = dir.file(long_name + ".dat");
+  std::string out = dir.file(long_name + ".sdf");
+  {
+    Header h;
+    IntensityRecord intensity;
+    PhaseRecord phase;
+    make_synthetic({1, 6, 4, true, 1}, &h, &intensity, &phase);
+    ASSERT_EQ(write_data_file(in.c_str(), h, &intensity, &phase), ERR_NONE);
+  }
+  int refused = 0;
+  for (int n = 1; n <= kMaxHeapAllocations; ++n) {
+    Header header{};
+    IntensityRecord intensity;
+    PhaseRecord phase;
+    std::int32_t code;
+    bool was_refused;
+    {
+      HeapRun run(n);
+      code = read_data_file(in.c_str(), &header, &intensity, &phase);
+      if (code == ERR_NONE) code = sdf_export(out.c_str(), &header, &intensity, &phase);
+      was_refused = run.refused();
+    }
+    if (!was_refused) {
+      ASSERT_EQ(code, ERR_NONE);
+      break;
+    }
+    ++refused;
+    // The date stamp falls back to the unknown stamp by design; the output
+    // name that cannot be converted is a file that cannot be created;
+    // anything else that runs out reports ERR_NO_MEM.
+    ASSERT_TRUE(code == ERR_NO_MEM || code == ERR_NONE || code == ERR_CANT_CREATE_FILE)
+        << "heap allocation " << n << ": code " << code;
+    if (code == ERR_NO_MEM) {
+      ASSERT_TRUE(released(intensity));
+      ASSERT_TRUE(released(phase));
+    }
+  }
+  EXPECT_GT(refused, 0);
+}
+
+TEST(AllocationFailure, ADateStampThatCannotBeAllocatedIsTheUnknownStamp) {
+  // Out-of-range parts make a stamp longer than a short string holds; when
+  // even that memory is refused the stamp is the unknown one, not an
+  // exception.
+  const char* text = "1/2/2147483647 99:99";
+  std::string whole = sdf_date_stamp(text);
+  ASSERT_EQ(whole, "020121474836479999");
+  std::string refused;
+  {
+    HeapRun run(1);
+    refused = sdf_date_stamp(text);
+    EXPECT_TRUE(run.refused());
+  }
+  EXPECT_EQ(refused, "-1-1-001-1-1");
+}
+
+TEST(AllocationFailure, TheDefaultHooksAreTheCRuntimeHeap) {
+  // Restoring the hooks must give working functions for all four entries.
+  AllocHooks hooks = u_default_alloc_hooks;
+  auto* zeroed = static_cast<unsigned char*>(hooks.zero_allocate(16, 4));
+  ASSERT_NE(zeroed, nullptr);
+  for (int i = 0; i < 64; ++i) ASSERT_EQ(zeroed[i], 0);
+  zeroed[63] = 0x5A;
+  auto* grown = static_cast<unsigned char*>(hooks.reallocate(zeroed, 1 << 16));
+  ASSERT_NE(grown, nullptr);
+  EXPECT_EQ(grown[63], 0x5A);  // contents kept
+  hooks.release(grown);
+  hooks.release(nullptr);  // like free(nullptr)
+}
+
+TEST(AllocationFailure, AnIntensityBlockTooLargeForItsByteCountIsRefusedByTheExport) {
+  // The header's intensity byte count is 32 bits: 32767 x 32767 x 2 buckets
+  // of 2 bytes cannot be described, whatever the record's array holds.
+  ScratchDir dir;
+  std::string out = dir.file("out.sdf");
+  IntensityRecord intensity;
+  intensity.width = 1;
+  intensity.height = 1;
+  intensity.n_buckets = 1;
+  ASSERT_EQ(intensity_record_alloc(&intensity), ERR_NONE);
+  intensity.width = 32767;
+  intensity.height = 32767;
+  intensity.n_buckets = 2;
+  std::vector<std::uint8_t> swinfo(kSoftwareInfoSize), tail(kHeaderTailSize);
+  EXPECT_EQ(write_sdf_file(out.c_str(), swinfo.data(), tail.data(), &intensity, nullptr),
+            ERR_DATASET_DIM_TOO_LARGE);
+  EXPECT_FALSE(u_is_regular_file(out.c_str()));
 }

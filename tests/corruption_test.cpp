@@ -411,3 +411,14 @@ TEST(SdfCorruption, EveryAsciiHeaderByteChangedGivesACodeOrAConsistentResult) {
     }
   }
 }
+
+TEST(ByteOrderDeathTest, ReversingAnItemOfAnUnknownSizeEndsTheProcessWithALogLine) {
+  // A size other than 2, 4 or 8 is a programming error, never a silent
+  // partial reversal.
+  std::uint8_t item[3] = {1, 2, 3};
+  EXPECT_DEATH(u_swap_bytes(item, 3), "u_swap_bytes: n=3");
+  std::uint8_t eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  u_swap_bytes(eight, 8);
+  EXPECT_EQ(eight[0], 8);
+  EXPECT_EQ(eight[7], 1);
+}
