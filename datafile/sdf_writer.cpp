@@ -80,18 +80,25 @@ bool sdf_write_data_section(std::FILE* stream, const std::int32_t* values, std::
   if (count <= 0) return true;
   NumberWriter out(stream);
   const std::uint32_t base = static_cast<std::uint32_t>(offset);
-  std::int32_t column = 1;
-  for (std::int32_t i = 0; i < count; ++i) {
-    const std::int32_t v = values[i];
-    // The difference is taken modulo 2^32; with offset = min(0, smallest
-    // value) it is the exact, never negative, distance from the offset.
-    out.put_number_space(v >= kInvalidPhase ? kInvalidOut : static_cast<std::uint32_t>(v) - base);
-    if (++column > 10) {
-      column = 1;
-      out.put_char('\n');
+  // Ten numbers a line, each followed by one space; a shorter last line
+  // gets its line break too. Lines do not follow the profiles.
+  constexpr std::int32_t kPerLine = 10;
+  for (std::int32_t first = 0; first < count; first += kPerLine) {
+    const std::int32_t last = count - first < kPerLine ? count : first + kPerLine;
+    char* p = out.reserve(kPerLine * NumberWriter::kMaxNumberText + 1);
+    if (!p) return false;
+    for (std::int32_t i = first; i < last; ++i) {
+      const std::int32_t v = values[i];
+      // The difference is taken modulo 2^32; with offset = min(0, smallest
+      // value) it is the exact, never negative, distance from the offset.
+      const std::uint32_t n =
+          v >= kInvalidPhase ? kInvalidOut : static_cast<std::uint32_t>(v) - base;
+      p += NumberWriter::format_u32(p, n);
+      *p++ = ' ';
     }
+    *p++ = '\n';
+    out.commit(p);
   }
-  if (column != 1) out.put_char('\n');
   return out.flush();
 }
 

@@ -11,37 +11,50 @@ constexpr char kDigitPairs[201] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-std::size_t digit_count(std::uint32_t v) {
-  std::size_t n = 1;
-  for (;;) {
-    if (v < 10) return n;
-    if (v < 100) return n + 1;
-    if (v < 1000) return n + 2;
-    if (v < 10000) return n + 3;
-    v /= 10000;
-    n += 4;
+// Writes 0 <= v < 100 without leading zero; returns the end.
+inline char* put_small(char* p, std::uint32_t v) {
+  if (v < 10) {
+    *p = static_cast<char>('0' + v);
+    return p + 1;
   }
+  std::memcpy(p, kDigitPairs + 2 * v, 2);
+  return p + 2;
+}
+
+// Writes 0 <= v < 10000 as exactly four digits.
+inline void put_four(char* p, std::uint32_t v) {
+  std::memcpy(p, kDigitPairs + 2 * (v / 100), 2);
+  std::memcpy(p + 2, kDigitPairs + 2 * (v % 100), 2);
+}
+
+// Writes 0 <= v < 10000 without leading zeros; returns the end.
+inline char* put_upto_four(char* p, std::uint32_t v) {
+  if (v < 100) return put_small(p, v);
+  p = put_small(p, v / 100);
+  std::memcpy(p, kDigitPairs + 2 * (v % 100), 2);
+  return p + 2;
 }
 
 }  // namespace
 
+// The number is cut into groups of four digits that are converted
+// independently, two digits per table look-up.
 std::size_t NumberWriter::format_u32(char* out, std::uint32_t value) {
-  const std::size_t n = digit_count(value);
-  char* p = out + n;
-  while (value >= 100) {
-    const std::uint32_t pair = (value % 100) * 2;
-    value /= 100;
-    p -= 2;
-    p[0] = kDigitPairs[pair];
-    p[1] = kDigitPairs[pair + 1];
-  }
-  if (value >= 10) {
-    p[-2] = kDigitPairs[value * 2];
-    p[-1] = kDigitPairs[value * 2 + 1];
+  char* p = out;
+  if (value < 10000) {
+    p = put_upto_four(p, value);
+  } else if (value < 100000000) {
+    p = put_upto_four(p, value / 10000);
+    put_four(p, value % 10000);
+    p += 4;
   } else {
-    p[-1] = static_cast<char>('0' + value);
+    const std::uint32_t low8 = value % 100000000;
+    p = put_small(p, value / 100000000);
+    put_four(p, low8 / 10000);
+    put_four(p + 4, low8 % 10000);
+    p += 8;
   }
-  return n;
+  return static_cast<std::size_t>(p - out);
 }
 
 bool NumberWriter::drain() {

@@ -18,15 +18,27 @@ class NumberWriter {
   NumberWriter(const NumberWriter&) = delete;
   NumberWriter& operator=(const NumberWriter&) = delete;
 
+  // Room for `n` (at most kBufferSize) more bytes: where to write them, or
+  // nullptr after a failed write. Finish with commit(end of what was written).
+  char* reserve(std::size_t n) {
+    if (!ok_ || (kBufferSize - used_ < n && !drain())) return nullptr;
+    return buffer_ + used_;
+  }
+  void commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_); }
+
   // Appends `value` in decimal followed by one space, as "%u " prints it.
   void put_number_space(std::uint32_t value) {
-    if (kBufferSize - used_ < kMaxNumberText && !drain()) return;
-    used_ += format_u32(buffer_ + used_, value);
-    buffer_[used_++] = ' ';
+    char* p = reserve(kMaxNumberText);
+    if (!p) return;
+    p += format_u32(p, value);
+    *p++ = ' ';
+    commit(p);
   }
   void put_char(char c) {
-    if (used_ == kBufferSize && !drain()) return;
-    buffer_[used_++] = c;
+    char* p = reserve(1);
+    if (!p) return;
+    *p = c;
+    commit(p + 1);
   }
   // Hands what is buffered to the stream (not fflush); false when a write
   // failed now or before.
@@ -37,8 +49,9 @@ class NumberWriter {
   // how many.
   static std::size_t format_u32(char* out, std::uint32_t value);
 
- private:
   static constexpr std::size_t kMaxNumberText = 11;  // 4294967295 and a space
+
+ private:
   bool drain();
 
   std::FILE* stream_;
