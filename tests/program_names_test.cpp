@@ -141,6 +141,19 @@ TEST_F(ProgramNames, HardLinkToTheInputIsTheInput) {
 #endif
 }
 
+TEST_F(ProgramNames, InfoListsBothFilesThroughTheirNames) {
+  ASSERT_EQ(run({input, output}).status, 0);
+  RunResult dat = run_program(TOVREL_INFO_EXE, {input});
+  RunResult sdf = run_program(TOVREL_INFO_EXE, {output});
+  EXPECT_EQ(dat.status, 0) << dat.err;
+  EXPECT_EQ(sdf.status, 0) << sdf.err;
+  EXPECT_NE(dat.out.find("magic_number="), std::string::npos);
+  EXPECT_EQ(dat.out, sdf.out);
+  RunResult missing = run_program(TOVREL_INFO_EXE, {dir.file("n\xC3\xB6ne.dat")});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err, "ERR_CANT_OPEN_FILE\n");
+}
+
 #ifndef _WIN32
 TEST_F(ProgramNames, EightBitNameThatLooksLikeAByteOrderMark) {
   // A Linux name is any bytes; one that starts with FF FE is still an 8-bit
