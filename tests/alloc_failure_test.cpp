@@ -431,3 +431,24 @@ TEST(AllocationFailure, AnIntensityBlockTooLargeForItsByteCountIsRefusedByTheExp
             ERR_DATASET_DIM_TOO_LARGE);
   EXPECT_FALSE(u_is_regular_file(out.c_str()));
 }
+
+TEST(AllocationFailure, FileTestsAnswerNoWhenTheNameCannotBeConverted) {
+  // The driver asks these before converting; out of memory they must answer,
+  // not throw.
+  ScratchDir dir;
+  std::string path = dir.file(std::string(40, 'f') + ".dat");
+  write_text(path, "x");
+  ASSERT_TRUE(u_is_regular_file(path.c_str()));
+  ASSERT_TRUE(u_same_file(path.c_str(), path.c_str()));
+  bool regular, same;
+  {
+    HeapRun run(1);
+    regular = u_is_regular_file(path.c_str());
+  }
+  {
+    HeapRun run(1);
+    same = u_same_file(path.c_str(), path.c_str());
+  }
+  EXPECT_FALSE(regular);
+  EXPECT_FALSE(same);
+}
