@@ -11,7 +11,12 @@
 set -e
 
 wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+if [ ! -x "$wine" ]; then
+  wine=$(command -v wine64 || command -v wine) || {
+    echo "wine-run.sh: Wine is not installed (apt-get install wine wine64)" >&2
+    exit 127
+  }
+fi
 
 unset DISPLAY WAYLAND_DISPLAY
 # A POSIX TZ such as Europe/Berlin is misread by the Windows C runtime;
