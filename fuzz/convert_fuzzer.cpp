@@ -29,7 +29,9 @@ std::vector<std::string_view> lines_of(std::string_view text) {
   while (pos < text.size()) {
     std::size_t end = text.find('\n', pos);
     FUZZ_CHECK(end != std::string_view::npos);  // every line is ended
-    lines.push_back(text.substr(pos, end - pos));
+    std::string_view line = text.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // text mode on Windows
+    lines.push_back(line);
     pos = end + 1;
   }
   return lines;

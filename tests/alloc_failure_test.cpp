@@ -126,7 +126,9 @@ std::string create_date(const std::string& path) {
   std::size_t at = text.find("CreateDate = ");
   if (at == std::string::npos) return {};
   at += 13;
-  return text.substr(at, text.find('\n', at) - at);
+  std::string value = text.substr(at, text.find('\n', at) - at);
+  if (!value.empty() && value.back() == '\r') value.pop_back();  // text mode on Windows
+  return value;
 }
 
 }  // namespace
@@ -349,17 +351,20 @@ TEST(AllocationFailure, EachHeapAllocationOfAnImportFailsInTurn) {
 }
 
 TEST(AllocationFailure, EachHeapAllocationOfAConversionFailsInTurn) {
-  // A read and an SDF export with file names long enough to live on the heap.
+  // A read and an SDF export with wide file names, whose conversion for the
+  // system's open call takes heap memory on every platform.
   ScratchDir dir;
   const std::string long_name(40, 'n');
-  std::string in = dir.file(long_name + ".dat");
-  std::string out = dir.file(long_name + ".sdf");
+  std::string in_utf8 = dir.file(long_name + ".dat");
+  std::string in = u_wide_path_from_utf8(in_utf8);
+  std::string out = u_wide_path_from_utf8(dir.file(long_name + ".sdf"));
+  ASSERT_FALSE(in.empty());
   {
     Header h;
     IntensityRecord intensity;
     PhaseRecord phase;
     make_synthetic({1, 6, 4, true, 1}, &h, &intensity, &phase);
-    ASSERT_EQ(write_data_file(in.c_str(), h, &intensity, &phase), ERR_NONE);
+    ASSERT_EQ(write_data_file(in_utf8.c_str(), h, &intensity, &phase), ERR_NONE);
   }
   int refused = 0;
   for (int n = 1; n <= kMaxHeapAllocations; ++n) {
@@ -445,8 +450,10 @@ TEST(AllocationFailure, FileTestsAnswerNoWhenTheNameCannotBeConverted) {
   // The driver asks these before converting; out of memory they must answer,
   // not throw.
   ScratchDir dir;
-  std::string path = dir.file(std::string(40, 'f') + ".dat");
-  write_text(path, "x");
+  std::string utf8 = dir.file(std::string(40, 'f') + ".dat");
+  write_text(utf8, "x");
+  // A wide name: converting it takes heap memory on every platform.
+  std::string path = u_wide_path_from_utf8(utf8);
   ASSERT_TRUE(u_is_regular_file(path.c_str()));
   ASSERT_TRUE(u_same_file(path.c_str(), path.c_str()));
   bool regular, same;

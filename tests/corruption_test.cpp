@@ -274,6 +274,17 @@ std::vector<std::uint8_t> writer_sdf(const ScratchDir& dir, PhaseRecord& origina
   return read_bytes(path);
 }
 
+// Where the section that starts at `from` ends: just after its "*" line
+// (written with "\n" or, in text mode on Windows, "\r\n").
+std::size_t after_section_end(const std::string& text, std::size_t from) {
+  for (std::size_t at = text.find("\n*", from); at != std::string::npos;
+       at = text.find("\n*", at + 1)) {
+    if (text.compare(at + 2, 1, "\n") == 0) return at + 3;
+    if (text.compare(at + 2, 2, "\r\n") == 0) return at + 4;
+  }
+  return text.size();
+}
+
 bool same_values(const PhaseRecord& a, const PhaseRecord& b) {
   if (a.width != b.width || a.height != b.height || a.count != b.count) return false;
   for (std::int32_t i = 0; i < a.count; ++i)
@@ -317,8 +328,8 @@ TEST(SdfTruncation, EveryPrefixOfAnAsciiFileGivesACodeOrTheWholeData) {
     ASSERT_EQ(whole.code, ERR_NONE);
     ASSERT_TRUE(consistent(whole));
     std::string text(file.bytes.begin(), file.bytes.end());
-    const std::size_t header_end = text.find("\n*\n") + 3;
-    const std::size_t data_end = text.find("\n*\n", header_end) + 3;
+    const std::size_t header_end = after_section_end(text, 0);
+    const std::size_t data_end = after_section_end(text, header_end);
     for (std::size_t len = 0; len < file.bytes.size(); ++len) {
       SdfRead r;
       read_bytes_as_sdf(*scratch,
@@ -382,7 +393,7 @@ TEST(SdfCorruption, EveryBinaryHeaderByteChangedGivesACodeOrAConsistentResult) {
 TEST(SdfCorruption, EveryAsciiHeaderByteChangedGivesACodeOrAConsistentResult) {
   auto scratch = fast_scratch();
   const std::string good = seeds::ascii_sdf(2, true, 7, 3);
-  const std::size_t header_end = good.find("\n*\n") + 3;
+  const std::size_t header_end = after_section_end(good, 0);
   for (std::size_t offset = 0; offset < header_end; ++offset) {
     // The line the byte is in, and whether it is the value of a key that
     // does not touch the data.
