@@ -3,9 +3,10 @@
 // Windows: the command line is taken as UTF-16 so that every name a user can
 // type arrives intact, whatever the ANSI code page. Each argument reaches the
 // library as a UTF-16 path behind the byte-order mark and is shown in
-// messages as UTF-8. When standard error is a console, the console is
-// switched to UTF-8 output for the run so that those names appear as typed;
-// redirected to a file or pipe, the messages are UTF-8 text.
+// messages as UTF-8. Redirected to a file or pipe, standard error carries
+// that UTF-8 text. On a console, the text is handed to the console as UTF-16
+// (see ConsoleRelay), so the names appear as typed whatever the console's
+// code page.
 //
 // Elsewhere: the arguments are the names' own bytes.
 #include <string>
@@ -21,7 +22,11 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -50,34 +55,112 @@ std::string shown_text(const wchar_t* name) {
   return out;
 }
 
-// Switches a console standard error to UTF-8 output for the life of the
-// object and restores the console's code page afterwards (the console is
-// shared with the shell that started the program).
-class ConsoleUtf8 {
+// Length of the longest prefix of `bytes` that does not end inside a UTF-8
+// sequence.
+std::size_t complete_utf8(const std::string& bytes) {
+  std::size_t n = bytes.size();
+  for (std::size_t back = 1; back <= 3 && back <= n; ++back) {
+    auto c = static_cast<unsigned char>(bytes[n - back]);
+    if ((c & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+    std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    return need > back ? n - back : n;
+  }
+  return n;
+}
+
+void write_console(HANDLE console, const std::string& utf8) {
+  if (utf8.empty()) return;
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (n <= 0) return;
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  DWORD written = 0;
+  WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+}
+
+// When standard error is a console: the C runtime's standard error is turned
+// into a pipe, and a thread hands what arrives to the console as UTF-16, line
+// by line as it is written. The C runtime would pass the UTF-8 bytes to the
+// console as they are, and the console would read them in its own code page.
+// The destructor puts standard error back and waits until everything written
+// has reached the console.
+class ConsoleRelay {
  public:
-  ConsoleUtf8() {
+  ConsoleRelay() {
     DWORD mode = 0;
-    if (GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) {
-      saved_ = GetConsoleOutputCP();
-      if (saved_ != CP_UTF8 && !SetConsoleOutputCP(CP_UTF8)) saved_ = 0;
+    if (!GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(2)), &mode)) return;
+    HANDLE read_end = nullptr, write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, nullptr, 0)) return;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(write_end), _O_WRONLY | _O_TEXT);
+    if (fd < 0) {
+      CloseHandle(read_end);
+      CloseHandle(write_end);
+      return;
     }
+    std::fflush(stderr);
+    saved_fd_ = _dup(2);
+    if (saved_fd_ < 0 || _dup2(fd, 2) != 0) {
+      if (saved_fd_ >= 0) _close(saved_fd_);
+      saved_fd_ = -1;
+      _close(fd);
+      CloseHandle(read_end);
+      return;
+    }
+    _close(fd);  // descriptor 2 now holds the only write end
+    // The console through the saved descriptor: the handle standard error
+    // had may be closed when descriptor 2 is replaced.
+    console_ = reinterpret_cast<HANDLE>(_get_osfhandle(saved_fd_));
+    read_end_ = read_end;
+    thread_ = CreateThread(nullptr, 0, pump, this, 0, nullptr);
+    if (!thread_) restore();  // no reader: the console directly, as bytes
   }
-  ~ConsoleUtf8() {
-    if (saved_ != 0 && saved_ != CP_UTF8) SetConsoleOutputCP(saved_);
+  ~ConsoleRelay() {
+    if (saved_fd_ < 0) return;
+    restore();
+    if (thread_) {
+      WaitForSingleObject(thread_, INFINITE);
+      CloseHandle(thread_);
+    }
+    CloseHandle(read_end_);
+    _close(saved_fd_);
   }
-  ConsoleUtf8(const ConsoleUtf8&) = delete;
-  ConsoleUtf8& operator=(const ConsoleUtf8&) = delete;
+  ConsoleRelay(const ConsoleRelay&) = delete;
+  ConsoleRelay& operator=(const ConsoleRelay&) = delete;
 
  private:
-  UINT saved_ = 0;
+  // Standard error back to the console; closing the pipe's write end ends
+  // the pump.
+  void restore() {
+    std::fflush(stderr);
+    _dup2(saved_fd_, 2);
+  }
+  static DWORD WINAPI pump(void* self) {
+    auto* relay = static_cast<ConsoleRelay*>(self);
+    std::string pending;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(relay->read_end_, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      pending.append(buffer, got);
+      std::size_t complete = complete_utf8(pending);
+      write_console(relay->console_, pending.substr(0, complete));
+      pending.erase(0, complete);
+    }
+    write_console(relay->console_, pending);
+    return 0;
+  }
+
+  HANDLE console_ = nullptr;
+  HANDLE read_end_ = nullptr;
+  HANDLE thread_ = nullptr;
+  int saved_fd_ = -1;
 };
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  ConsoleUtf8 console;
   std::vector<CommandArg> args;
   for (int i = 1; i < argc; ++i) args.push_back({library_path(argv[i]), shown_text(argv[i])});
+  ConsoleRelay relay;
   return run_tovrel(args);
 }
 
