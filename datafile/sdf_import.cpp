@@ -774,9 +774,10 @@ std::int32_t import_sdf_file(const char* path, Header& h, PhaseRecord& phase) {
     return read_binary_data(f.get(), s, h, phase);
   }
 
-  // The ASCII form is read again from its start as text.
-  f = File(u_fopen(path, "r"));
-  if (!f) return ERR_CANT_OPEN_FILE;
+  // The ASCII form is read again from its start. The stream stays binary:
+  // lines end in LF or CR LF either way, and a text-mode read would stop at
+  // a Ctrl-Z byte that a header text may hold.
+  if (u_fseek(f.get(), 0) != 0) return ERR_CANT_OPEN_FILE;
   LineReader lines(f.get());
   if (std::int32_t err = read_ascii_header(lines, s)) return err;
   // Each value takes at least a digit and a separator.

@@ -3,6 +3,7 @@
 // entry point writes what the import reads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "datafile/data_writer.h"
 #include "datafile/reader.h"
 #include "datafile/sdf_import.h"
+#include "datafile/sdf_writer.h"
 #include "errors/errors.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"
@@ -264,3 +266,23 @@ TEST(RoundTrip, ExportEntryPointBuildsTheHeaderFromParts) {
 }
 
 }  // namespace
+
+TEST(RoundTrip, ControlCharactersInTextsSurvive) {
+  // A Ctrl-Z (0x1A) ends a text-mode read on Windows; the import reads the
+  // file as bytes, so a comment holding one comes back whole.
+  ScratchDir dir;
+  Header header{};
+  IntensityRecord intensity;
+  PhaseRecord phase;
+  make_synthetic({1, 4, 3, false, 1}, &header, &intensity, &phase);
+  std::memcpy(header.comment, "before\x1A" "after\x01\x7F", 14);
+  std::string sdf = dir.file("ctrl.sdf");
+  ASSERT_EQ(sdf_export(sdf.c_str(), &header, nullptr, &phase), ERR_NONE);
+  Header got{};
+  PhaseRecord got_phase;
+  ASSERT_EQ(read_sdf_header(sdf.c_str(), &got, &got_phase), ERR_NONE);
+  EXPECT_STREQ(got.comment, header.comment);
+  ASSERT_EQ(got_phase.count, 12);
+  for (int i = 0; i < 12; ++i)  // every invalid marker reads back as the first one
+    EXPECT_EQ(got_phase.data[i], std::min(phase.data[i], kInvalidPhase)) << i;
+}
