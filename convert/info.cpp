@@ -23,8 +23,7 @@ std::int32_t file_kind(const char* path, FileKind& kind) {
   std::uint8_t head[4] = {};
   std::size_t n = std::fread(head, 1, sizeof head, f.get());
   if (n == 4) {
-    std::uint32_t magic = load_be32(head);
-    if (magic == kMagicFormat1 || magic == kMagicFormat2 || magic == kMagicFormat3) {
+    if (header_length_for_magic(load_be32(head)) != 0) {
       kind = FileKind::DATA;
       return ERR_NONE;
     }

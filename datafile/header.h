@@ -85,21 +85,35 @@ static_assert(offsetof(Header, time_stamp) == kHeaderTailOffset);
 static_assert(kHeaderTailOffset + kHeaderTailSize == kHeaderRecordSize);
 
 // File header lengths and magic numbers.
-inline constexpr std::size_t kHeaderSizeShort = 834;   // formats 1 and 2
-inline constexpr std::size_t kHeaderSizeLong = 4096;   // format 3
+inline constexpr std::size_t kHeaderSizeShort = 834;  // formats 1 and 2
+inline constexpr std::size_t kHeaderSizeLong = 4096;  // format 3
 inline constexpr std::uint32_t kMagicFormat1 = 0x881B036F;
 inline constexpr std::uint32_t kMagicFormat2 = 0x881B0370;
 inline constexpr std::uint32_t kMagicFormat3 = 0x881B0371;
 
+// The header length a magic number announces: 834 or 4096 bytes, 0 for a
+// value that is no binary data file magic.
+constexpr std::size_t header_length_for_magic(std::uint32_t magic) {
+  switch (magic) {
+    case kMagicFormat1:
+    case kMagicFormat2:
+      return kHeaderSizeShort;
+    case kMagicFormat3:
+      return kHeaderSizeLong;
+    default:
+      return 0;
+  }
+}
+
 struct FieldDesc {
-  const char* name;          // attribute name ("swinfo.vers.maj")
-  std::uint16_t offset;      // in the file
+  const char* name;      // attribute name ("swinfo.vers.maj")
+  std::uint16_t offset;  // in the file
   FieldType type;
-  std::uint16_t count;       // elements, or bytes for TEXT and RAW
+  std::uint16_t count;  // elements, or bytes for TEXT and RAW
   ByteOrder order;
-  std::uint16_t list_pos;    // first listing line, 0 when not listed
+  std::uint16_t list_pos;  // first listing line, 0 when not listed
   ListKind list_kind;
-  std::size_t mem_offset;    // in the Header record
+  std::size_t mem_offset;  // in the Header record
 
   constexpr std::size_t elem_size() const {
     switch (type) {
@@ -122,9 +136,15 @@ struct FieldDesc {
 inline constexpr FieldDesc kHeaderFields[] = {
 #define GROUP_BEGIN(name)
 #define GROUP_END(name)
-#define FIELD(path, member, offset, ftype, count, order, list_pos, list_kind)           \
-  {#path,           offset,   FieldType::ftype,    count,                            \
-   ByteOrder::order, list_pos, ListKind::list_kind, offsetof(Header, path)},
+#define FIELD(path, member, offset, ftype, count, order, list_pos, list_kind) \
+  {#path,                                                                     \
+   offset,                                                                    \
+   FieldType::ftype,                                                          \
+   count,                                                                     \
+   ByteOrder::order,                                                          \
+   list_pos,                                                                  \
+   ListKind::list_kind,                                                       \
+   offsetof(Header, path)},
 #include "datafile/header_fields.def"
 #undef FIELD
 #undef GROUP_BEGIN

@@ -10,18 +10,6 @@
 
 namespace {
 
-std::size_t header_length_for_magic(std::uint32_t magic) {
-  switch (magic) {
-    case kMagicFormat1:
-    case kMagicFormat2:
-      return kHeaderSizeShort;
-    case kMagicFormat3:
-      return kHeaderSizeLong;
-    default:
-      return 0;
-  }
-}
-
 // A negative byte count announces no block, the same as 0.
 std::int64_t block_bytes(std::int32_t n_bytes) { return n_bytes > 0 ? n_bytes : 0; }
 
