@@ -106,7 +106,11 @@ std::string u_wide_path_from_utf8(const std::string& utf8) {
   std::size_t n = utf8.size();
   for (std::size_t i = 0; i < n;) {
     std::uint32_t c = s[i];
-    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    std::size_t len = c < 0x80           ? 1
+                      : (c >> 5) == 0x6  ? 2
+                      : (c >> 4) == 0xE  ? 3
+                      : (c >> 3) == 0x1E ? 4
+                                         : 0;
     if (len == 0 || i + len > n) return {};
     if (len > 1) {
       c &= 0x7F >> len;

@@ -29,7 +29,7 @@ constexpr bool fields_are_contiguous() {
 static_assert(fields_are_contiguous(), "header_fields.def must cover 0..4096 in order");
 
 struct ListSlot {
-  std::int16_t field = -1;     // the field shown on this line
+  std::int16_t field = -1;  // the field shown on this line
   std::int16_t element = 0;
   std::int16_t override = -1;  // a DNZ field shown instead when not 0
 };
@@ -83,7 +83,8 @@ void header_decode(const std::uint8_t* bytes, std::size_t length, Header& header
     if (f.offset + f.width() > length) break;
     const std::uint8_t* src = bytes + f.offset;
     unsigned char* dst = static_cast<unsigned char*>(header_field_ptr(header, f));
-    if (!f.is_number() || (f.order == ByteOrder::LE && std::endian::native == std::endian::little)) {
+    if (!f.is_number() ||
+        (f.order == ByteOrder::LE && std::endian::native == std::endian::little)) {
       std::memcpy(dst, src, f.width());
       continue;
     }

@@ -23,8 +23,8 @@ struct PhaseRecord {
   std::int32_t count = 0;  // values in data; 0 when there is no array
   std::int16_t org_x = 0;
   std::int16_t org_y = 0;
-  std::int16_t width = 0;   // points per row
-  std::int16_t height = 0;  // rows
+  std::int16_t width = 0;        // points per row
+  std::int16_t height = 0;       // rows
   HookArray<std::int32_t> data;  // host order, row after row, or none
 };
 

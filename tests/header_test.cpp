@@ -1,4 +1,6 @@
 // The field table and the packing of the file header.
+#include "datafile/header.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,7 +9,6 @@
 
 #include "datafile/byte_order.h"
 #include "datafile/data_writer.h"
-#include "datafile/header.h"
 #include "datafile/reader.h"
 #include "tests/support/test_support.h"
 

@@ -1,12 +1,13 @@
 // Reading binary data files: success paths, every failure code, and the
 // records left behind.
+#include "datafile/reader.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "datafile/byte_order.h"
 #include "datafile/data_writer.h"
-#include "datafile/reader.h"
 #include "errors/errors.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"

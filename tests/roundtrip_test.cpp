@@ -163,7 +163,8 @@ TEST(RoundTrip, GeneratedFilesComeBackExactly) {
     Header header{};
     IntensityRecord intensity;
     PhaseRecord phase;
-    make_synthetic({format, w, h, iteration % 2 == 0, static_cast<std::uint32_t>(rng())}, &header, &intensity, &phase);
+    make_synthetic({format, w, h, iteration % 2 == 0, static_cast<std::uint32_t>(rng())}, &header,
+                   &intensity, &phase);
     if (iteration % 4 != 0) {
       // Random header fields and values; the ones that make the file a data
       // file with a phase block stay consistent.
@@ -275,7 +276,10 @@ TEST(RoundTrip, ControlCharactersInTextsSurvive) {
   IntensityRecord intensity;
   PhaseRecord phase;
   make_synthetic({1, 4, 3, false, 1}, &header, &intensity, &phase);
-  std::memcpy(header.comment, "before\x1A" "after\x01\x7F", 14);
+  std::memcpy(header.comment,
+              "before\x1A"
+              "after\x01\x7F",
+              14);
   std::string sdf = dir.file("ctrl.sdf");
   ASSERT_EQ(sdf_export(sdf.c_str(), &header, nullptr, &phase), ERR_NONE);
   Header got{};

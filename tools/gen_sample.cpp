@@ -28,8 +28,10 @@ int main(int argc, char** argv) {
       opt.intensity = false;
     } else if (!std::strcmp(a, "-w") || !std::strcmp(a, "-h")) {
       int v = next_int(1, 32767);
-      if (v < 0) out = nullptr, i = argc;
-      else (a[1] == 'w' ? opt.width : opt.height) = static_cast<std::int16_t>(v);
+      if (v < 0)
+        out = nullptr, i = argc;
+      else
+        (a[1] == 'w' ? opt.width : opt.height) = static_cast<std::int16_t>(v);
     } else if (!std::strcmp(a, "-s")) {
       int v = next_int(0, 1 << 30);
       if (v >= 0) opt.seed = static_cast<std::uint32_t>(v);

@@ -1,10 +1,10 @@
 #include "tools/synthetic.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 #include <random>
-#include <algorithm>
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include "datafile/records.h"
 
 struct SyntheticOptions {
-  int format = 1;            // 1, 2 or 3
-  std::int16_t width = 320;  // phase points per row
-  std::int16_t height = 240; // phase rows
-  bool intensity = true;     // add an intensity block
-  std::uint32_t seed = 1;    // noise
+  int format = 1;             // 1, 2 or 3
+  std::int16_t width = 320;   // phase points per row
+  std::int16_t height = 240;  // phase rows
+  bool intensity = true;      // add an intensity block
+  std::uint32_t seed = 1;     // noise
 };
 
 // A plausible measurement: a tilted spherical cap with ripple and noise, in
