@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -759,7 +760,7 @@ std::int64_t remaining_bytes(std::int64_t file_size, std::uint64_t position) {
 // has succeeded.
 std::int32_t import_sdf_file(const char* path, Header& h, PhaseRecord& phase) {
   File f(u_fopen(path, "rb"));
-  if (!f) return ERR_CANT_OPEN_FILE;
+  if (!f) return errno == ENOMEM ? ERR_NO_MEM : ERR_CANT_OPEN_FILE;
   SdfHeader s;
   if (std::fread(s.version, 1, 8, f.get()) != 8) return ERR_PREMATURE_EOF;
   const std::int64_t file_size = u_file_size(f.get());
