@@ -24,28 +24,10 @@
 #include "errors/errors.h"
 #include "fuzz/seed_files.h"
 #include "tests/support/test_support.h"
-#include "tools/synthetic.h"
 
 using namespace testing_support;
 
 namespace {
-
-struct Measurement {
-  Header header;
-  IntensityRecord intensity;
-  PhaseRecord phase;
-};
-
-Measurement synthetic(int format, std::int16_t w, std::int16_t h, bool with_intensity = true) {
-  Measurement m;
-  SyntheticOptions o;
-  o.format = format;
-  o.width = w;
-  o.height = h;
-  o.intensity = with_intensity;
-  make_synthetic(o, &m.header, &m.intensity, &m.phase);
-  return m;
-}
 
 // The sweeps write tens of thousands of small files; on a disk that takes
 // minutes, in a memory file system (where there is one) seconds.
@@ -97,7 +79,7 @@ TEST(DataFileTruncation, EveryPrefixGivesTheCodeOfWhereItIsCut) {
   const ScratchDir& dir = *scratch;
   for (int format : {1, 3}) {
     SCOPED_TRACE(format);
-    Measurement m = synthetic(format, 5, 3);
+    Measurement m = synthetic_measurement(format, 5, 3);
     std::vector<std::uint8_t> full = encode_data_file(m.header, &m.intensity, &m.phase);
     const std::size_t header_length = format == 3 ? kHeaderSizeLong : kHeaderSizeShort;
     const std::size_t phase_start = header_length + 2 * 15;
@@ -124,7 +106,7 @@ TEST(DataFileCorruption, EveryHeaderByteChangedGivesACodeOrTheSameBlocks) {
   const ScratchDir& dir = *scratch;
   for (int format : {1, 3}) {
     SCOPED_TRACE(format);
-    Measurement m = synthetic(format, 4, 3);
+    Measurement m = synthetic_measurement(format, 4, 3);
     const std::vector<std::uint8_t> good = encode_data_file(m.header, &m.intensity, &m.phase);
     const std::size_t header_length = format == 3 ? kHeaderSizeLong : kHeaderSizeShort;
     std::size_t changed_geometry_reads = 0;
@@ -180,7 +162,7 @@ TEST(DataFileCorruption, AnnouncedArraysLargerThanTheFileAreRefusedBeforeAllocat
   // A damaged header in a tiny file: the intensity dimensions ask for about
   // 2.4 GB while the block itself claims a single byte.
   ScratchDir dir;
-  Measurement m = synthetic(1, 4, 3, /*with_intensity=*/false);
+  Measurement m = synthetic_measurement(1, 4, 3, /*intensity=*/false);
   m.header.intens_width = 6;
   m.header.intens_height = 28675;
   m.header.intens_n_buckets = 7043;
@@ -267,7 +249,7 @@ const std::set<std::int32_t> kImportCodes = {ERR_BAD_PARAM,          ERR_PREMATU
 
 // A valid ASCII file from the SDF writer, for a synthetic measurement.
 std::vector<std::uint8_t> writer_sdf(const ScratchDir& dir, PhaseRecord& original) {
-  Measurement m = synthetic(1, 6, 4);
+  Measurement m = synthetic_measurement(1, 6, 4);
   std::string path = dir.file("writer.sdf");
   EXPECT_EQ(sdf_export(path.c_str(), &m.header, &m.intensity, &m.phase), ERR_NONE);
   original = std::move(m.phase);

@@ -15,7 +15,6 @@
 #include "datafile/sdf_writer.h"
 #include "errors/errors.h"
 #include "tests/support/test_support.h"
-#include "tools/synthetic.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -39,19 +38,6 @@ std::string wide_path(const std::u16string& units, bool big_endian = false) {
 // The UTF-16 units of a file in `dir`.
 std::u16string in_dir(const ScratchDir& dir, const std::u16string& name) {
   return (dir.path() / fs::path(name)).u16string();
-}
-
-struct Measurement {
-  Header header{};
-  IntensityRecord intensity;
-  PhaseRecord phase;
-};
-
-void make_measurement(Measurement& m) {
-  SyntheticOptions o;
-  o.width = 9;
-  o.height = 5;
-  make_synthetic(o, &m.header, &m.intensity, &m.phase);
 }
 
 bool same_records(const Measurement& a, const Measurement& b) {
@@ -94,8 +80,7 @@ TEST(WidePaths, MarkIsRecognisedOnlyAtTheStart) {
 
 TEST(WidePaths, DataFileRoundTripsThroughANonAsciiName) {
   ScratchDir dir;
-  Measurement m;
-  make_measurement(m);
+  Measurement m = synthetic_measurement(1, 9, 5);
   const std::u16string name = in_dir(dir, kName + u".dat");
   ASSERT_EQ(write_data_file(wide_path(name).c_str(), m.header, &m.intensity, &m.phase), 0);
   // The file carries exactly that name.
@@ -116,8 +101,7 @@ TEST(WidePaths, DataFileRoundTripsThroughANonAsciiName) {
 
 TEST(WidePaths, SdfExportAndImportThroughANonAsciiName) {
   ScratchDir dir;
-  Measurement m;
-  make_measurement(m);
+  Measurement m = synthetic_measurement(1, 9, 5);
   const std::u16string name = in_dir(dir, kName + u".sdf");
   const std::string path = wide_path(name);
   ASSERT_EQ(sdf_export(path.c_str(), &m.header, &m.intensity, &m.phase), 0);
@@ -145,8 +129,7 @@ TEST(WidePaths, SdfExportAndImportThroughANonAsciiName) {
 
 TEST(WidePaths, NamesThatAreNotUtf16FailCleanly) {
   ScratchDir dir;
-  Measurement m;
-  make_measurement(m);
+  Measurement m = synthetic_measurement(1, 9, 5);
   const std::u16string base = in_dir(dir, u"x");
   const std::vector<std::u16string> bad = {
       base + u'\xD800',              // high surrogate at the end
@@ -176,8 +159,7 @@ TEST(WidePaths, NamesThatAreNotUtf16FailCleanly) {
 
 TEST(WidePaths, EightBitNamesAreTheBytesGiven) {
   ScratchDir dir;
-  Measurement m;
-  make_measurement(m);
+  Measurement m = synthetic_measurement(1, 9, 5);
   const std::string name = dir.file("plain name with spaces.dat");
   ASSERT_EQ(write_data_file(name.c_str(), m.header, &m.intensity, &m.phase), 0);
   Measurement back;

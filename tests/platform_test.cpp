@@ -10,24 +10,10 @@
 #include "datafile/file_io.h"
 #include "datafile/sdf_writer.h"
 #include "tests/support/test_support.h"
-#include "tools/synthetic.h"
 
 using namespace testing_support;
 
 namespace {
-
-struct Measurement {
-  Header header{};
-  IntensityRecord intensity;
-  PhaseRecord phase;
-};
-
-void make_measurement(Measurement& m) {
-  SyntheticOptions o;
-  o.width = 23;
-  o.height = 6;
-  make_synthetic(o, &m.header, &m.intensity, &m.phase);
-}
 
 std::string value_of(const std::string& text, const std::string& key) {
   std::size_t at = text.find("\n" + key + " = ");
@@ -81,8 +67,7 @@ std::string stamp_at(std::time_t t, long offset) {
 
 TEST(TextMode, SdfLinesEndAsThePlatformWantsAndNothingElse) {
   ScratchDir dir;
-  Measurement m;
-  make_measurement(m);
+  Measurement m = synthetic_measurement(1, 23, 6);
   const std::string path = dir.file("lines.sdf");
   ASSERT_EQ(sdf_export(path.c_str(), &m.header, &m.intensity, &m.phase), 0);
   const std::string bytes = read_text(path);
@@ -107,8 +92,7 @@ TEST(LocalTime, ModDateIsTheLocalClockOnEveryPlatform) {
   // A zone both C runtimes read the same way: UTC+5:30, no summer time.
   ZoneFor zone("XYZ-5:30");
   ScratchDir dir;
-  Measurement m;
-  make_measurement(m);
+  Measurement m = synthetic_measurement(1, 23, 6);
   const std::string path = dir.file("now.sdf");
   std::time_t before = std::time(nullptr);
   ASSERT_EQ(sdf_export(path.c_str(), &m.header, &m.intensity, &m.phase), 0);

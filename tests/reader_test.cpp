@@ -10,27 +10,13 @@
 #include "datafile/data_writer.h"
 #include "errors/errors.h"
 #include "tests/support/test_support.h"
-#include "tools/synthetic.h"
 
 using namespace testing_support;
 
 namespace {
 
-struct Measurement {
-  Header header;
-  IntensityRecord intensity;
-  PhaseRecord phase;
-};
-
 Measurement synthetic(int format, std::int16_t w = 23, std::int16_t h = 17, bool intensity = true) {
-  Measurement m;
-  SyntheticOptions o;
-  o.format = format;
-  o.width = w;
-  o.height = h;
-  o.intensity = intensity;
-  make_synthetic(o, &m.header, &m.intensity, &m.phase);
-  return m;
+  return synthetic_measurement(format, w, h, intensity);
 }
 
 std::vector<std::uint8_t> encode(const Measurement& m) {

@@ -6,6 +6,8 @@
 #include <random>
 #include <sstream>
 
+#include "tools/synthetic.h"
+
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -228,6 +230,18 @@ Header distinct_header(int format) {
   h.intens_n_bytes = 0;
   h.cn_n_bytes = 0;
   return h;
+}
+
+Measurement synthetic_measurement(int format, std::int16_t width, std::int16_t height,
+                                  bool intensity) {
+  Measurement m;
+  SyntheticOptions o;
+  o.format = format;
+  o.width = width;
+  o.height = height;
+  o.intensity = intensity;
+  make_synthetic(o, &m.header, &m.intensity, &m.phase);
+  return m;
 }
 
 PhaseRecord make_phase(std::int16_t width, std::int16_t height,

@@ -53,6 +53,15 @@ void write_text(const std::string& path, const std::string& text);
 // number of `format`. Catches offset, width and byte-order slips.
 Header distinct_header(int format);
 
+// A synthetic measurement (see tools/synthetic.h): header and both records.
+struct Measurement {
+  Header header{};
+  IntensityRecord intensity;
+  PhaseRecord phase;
+};
+Measurement synthetic_measurement(int format, std::int16_t width, std::int16_t height,
+                                  bool intensity = true);
+
 // A phase record of width x height holding `values` row after row.
 PhaseRecord make_phase(std::int16_t width, std::int16_t height,
                        const std::vector<std::int32_t>& values);
