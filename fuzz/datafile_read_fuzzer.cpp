@@ -30,16 +30,7 @@ bool same_fields(const Header& a, const Header& b) {
 }
 
 std::size_t header_length(const std::uint8_t* data, std::size_t size) {
-  if (size < 4) return 0;
-  switch (load_be32(data)) {
-    case kMagicFormat1:
-    case kMagicFormat2:
-      return kHeaderSizeShort;
-    case kMagicFormat3:
-      return kHeaderSizeLong;
-    default:
-      return 0;
-  }
+  return size < 4 ? 0 : header_length_for_magic(load_be32(data));
 }
 
 void check_success(const std::uint8_t* data, std::size_t size, const Header& header,
