@@ -2,9 +2,7 @@
 // standard error, an empty standard output, and files left as they were.
 #include <gtest/gtest.h>
 
-#include "datafile/data_writer.h"
 #include "tests/support/test_support.h"
-#include "tools/synthetic.h"
 
 using namespace testing_support;
 
@@ -17,34 +15,9 @@ const std::string kUsage =
     "\n\tOptions:\n"
     "\t\t-f\twrites output even if file already exists\n";
 
-class DriverTest : public ::testing::Test {
+class DriverTest : public TovrelProgramTest {
  protected:
-  void SetUp() override {
-    input = dir.file("in.dat");
-    output = dir.file("out.sdf");
-    Header h;
-    IntensityRecord i;
-    PhaseRecord p;
-    SyntheticOptions o;
-    o.width = 12;
-    o.height = 7;
-    make_synthetic(o, &h, &i, &p);
-    ASSERT_EQ(write_data_file(input.c_str(), h, &i, &p), 0);
-    input_bytes = read_bytes(input);
-  }
-  RunResult run(const std::vector<std::string>& args) {
-    RunResult r = run_program(tovrel_exe(), args);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(read_bytes(input), input_bytes) << "the input must never change";
-    return r;
-  }
-  std::string unable(const std::string& in, const std::string& out) {
-    return "Unable to convert \"" + in + "\" to \"" + out + "\" because...\n";
-  }
-
-  ScratchDir dir;
-  std::string input, output;
-  std::vector<std::uint8_t> input_bytes;
+  void SetUp() override { make_files("in.dat", "out.sdf", 12, 7); }
 };
 
 }  // namespace

@@ -5,9 +5,7 @@
 
 #include <filesystem>
 
-#include "datafile/data_writer.h"
 #include "tests/support/test_support.h"
-#include "tools/synthetic.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -24,35 +22,9 @@ fs::path native(const std::string& utf8) {
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-class ProgramNames : public ::testing::Test {
+class ProgramNames : public TovrelProgramTest {
  protected:
-  void SetUp() override {
-    input = dir.file(kIn);
-    output = dir.file(kOut);
-    Header h;
-    IntensityRecord i;
-    PhaseRecord p;
-    SyntheticOptions o;
-    o.width = 11;
-    o.height = 4;
-    make_synthetic(o, &h, &i, &p);
-    write_bytes(input, encode_data_file(h, &i, &p));
-    input_bytes = read_bytes(input);
-    ASSERT_FALSE(input_bytes.empty());
-  }
-  RunResult run(const std::vector<std::string>& args) {
-    RunResult r = run_program(tovrel_exe(), args);
-    EXPECT_EQ(r.out_bytes, "");
-    EXPECT_EQ(read_bytes(input), input_bytes) << "the input must never change";
-    return r;
-  }
-  static std::string unable(const std::string& in, const std::string& out) {
-    return "Unable to convert \"" + in + "\" to \"" + out + "\" because...\n";
-  }
-
-  ScratchDir dir;
-  std::string input, output;
-  std::vector<std::uint8_t> input_bytes;
+  void SetUp() override { make_files(kIn, kOut, 11, 4); }
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <random>
 #include <sstream>
 
+#include "datafile/data_writer.h"
 #include "tools/synthetic.h"
 
 #ifdef _WIN32
@@ -254,6 +255,27 @@ PhaseRecord make_phase(std::int16_t width, std::int16_t height,
       p.data[i] = values[i];
   }
   return p;
+}
+
+void TovrelProgramTest::make_files(const std::string& in_name, const std::string& out_name,
+                                   std::int16_t width, std::int16_t height) {
+  input = dir.file(in_name);
+  output = dir.file(out_name);
+  Measurement m = synthetic_measurement(1, width, height);
+  write_bytes(input, encode_data_file(m.header, &m.intensity, &m.phase));
+  input_bytes = read_bytes(input);
+  ASSERT_FALSE(input_bytes.empty());
+}
+
+RunResult TovrelProgramTest::run(const std::vector<std::string>& args) {
+  RunResult r = run_program(tovrel_exe(), args);
+  EXPECT_EQ(r.out_bytes, "");
+  EXPECT_EQ(read_bytes(input), input_bytes) << "the input must never change";
+  return r;
+}
+
+std::string TovrelProgramTest::unable(const std::string& in, const std::string& out) {
+  return "Unable to convert \"" + in + "\" to \"" + out + "\" because...\n";
 }
 
 }  // namespace testing_support

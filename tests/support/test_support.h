@@ -1,6 +1,8 @@
 // Shared helpers for the tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -65,5 +67,23 @@ Measurement synthetic_measurement(int format, std::int16_t width, std::int16_t h
 // A phase record of width x height holding `values` row after row.
 PhaseRecord make_phase(std::int16_t width, std::int16_t height,
                        const std::vector<std::int32_t>& values);
+
+// A fixture for running the real tovrel program on a synthetic data file in a
+// scratch directory. Every run checks that standard output stays empty and
+// that the input file is unchanged.
+class TovrelProgramTest : public ::testing::Test {
+ protected:
+  // Writes a width x height synthetic measurement to `in_name` in the scratch
+  // directory and names the output `out_name` there.
+  void make_files(const std::string& in_name, const std::string& out_name, std::int16_t width,
+                  std::int16_t height);
+  RunResult run(const std::vector<std::string>& args);
+  // The second message line of a failed conversion.
+  static std::string unable(const std::string& in, const std::string& out);
+
+  ScratchDir dir;
+  std::string input, output;
+  std::vector<std::uint8_t> input_bytes;
+};
 
 }  // namespace testing_support
