@@ -5,13 +5,14 @@
 //
 // Seeds stay small (a few KB per target) so that the fuzzers mutate them
 // quickly: tiny synthetic measurements of every file format, SDF files of
-// both forms and all eight data types, and date texts.
+// both forms and all eight data types, date texts, and SDO frames.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "can/sdo_frame.h"
 #include "datafile/data_writer.h"
 #include "datafile/sdf_writer.h"
 #include "fuzz/seed_files.h"
@@ -29,6 +30,17 @@ bool write(const fs::path& dir, const std::string& name, const void* data, std::
   out.close();
   if (!out) std::fprintf(stderr, "cannot write %s\n", (dir / name).string().c_str());
   return static_cast<bool>(out);
+}
+
+// An SDO frame seed: flags (bit 0: upload expected), the frame length, the
+// index and subindex the client asked for, and the frame's data.
+std::vector<std::uint8_t> frame_seed(bool upload, std::uint16_t index, std::uint8_t subindex,
+                                     const CanFrame& frame) {
+  std::vector<std::uint8_t> seed = {static_cast<std::uint8_t>(upload), frame.length,
+                                    static_cast<std::uint8_t>(index & 0xFF),
+                                    static_cast<std::uint8_t>(index >> 8), subindex};
+  seed.insert(seed.end(), frame.data, frame.data + 8);
+  return seed;
 }
 
 struct DataSeed {
@@ -102,6 +114,31 @@ int main(int argc, char** argv) {
     char name[32];
     std::snprintf(name, sizeof name, "date%02d.txt", n++);
     ok &= write(out / "date_text", name, text.data(), text.size());
+  }
+
+  // SDO frames: requests a node's server takes, and the replies a client
+  // expects (entries of the dual-motor dictionary and the identity object).
+  const std::uint8_t value[4] = {0xDC, 0x05, 0x00, 0x00};
+  CanFrame short_reply = sdo_upload_reply(5, 0x2036, 0, value, 2);
+  short_reply.length = 6;
+  const struct {
+    const char* name;
+    bool upload;
+    std::uint16_t index;
+    std::uint8_t subindex;
+    CanFrame frame;
+  } frames[] = {
+      {"upload_request_1018_2", true, 0x1018, 2, sdo_upload_request(5, 0x1018, 2)},
+      {"download_request_2034", false, 0x2034, 0, sdo_download_request(5, 0x2034, 0, value, 2)},
+      {"download_request_2004", false, 0x2004, 0, sdo_download_request(5, 0x2004, 0, value, 4)},
+      {"upload_reply_2036", true, 0x2036, 0, sdo_upload_reply(5, 0x2036, 0, value, 2)},
+      {"upload_reply_short", true, 0x2036, 0, short_reply},
+      {"download_reply_2034", false, 0x2034, 0, sdo_download_reply(5, 0x2034, 0)},
+      {"abort_2021", false, 0x2021, 0, sdo_abort_frame(0x585, 0x2021, 0, kAbortWriteReadOnly)},
+  };
+  for (const auto& f : frames) {
+    std::vector<std::uint8_t> seed = frame_seed(f.upload, f.index, f.subindex, f.frame);
+    ok &= write(out / "sdo_frame", f.name, seed.data(), seed.size());
   }
   return ok ? 0 : 1;
 }

@@ -6,7 +6,8 @@
 #   -t SECONDS  time per target (default 60)
 #   -j JOBS     targets fuzzed at the same time (default 1); each is one process
 #   -n          do not configure and build the `fuzz` preset first
-#   TARGET      datafile_read, date_text, convert, sdf_ascii, sdf_binary
+#   TARGET      datafile_read, date_text, convert, sdf_ascii, sdf_binary,
+#               sdo_frame
 #               (default: every target the build has)
 #
 # Builds the `fuzz` preset (clang 14, libFuzzer, address and undefined-
@@ -30,7 +31,7 @@ while getopts "t:j:n" opt; do
     t) seconds=$OPTARG ;;
     j) jobs=$OPTARG ;;
     n) build=0 ;;
-    *) sed -n '2,12p' "$0"; exit 2 ;;
+    *) sed -n '2,13p' "$0"; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
