@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <string>
 
-#include "datafile/attributes.h"
+#include "sdf/attributes.h"
 #include "datafile/data_writer.h"
 #include "datafile/reader.h"
-#include "datafile/sdf_writer.h"
+#include "sdf/sdf_writer.h"
 #include "errors/errors.h"
 #include "tools/synthetic.h"
 

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "can/sim_bridge.h"
+#include "can/sim/sim_bridge.h"
 #include "errors/errors.h"
 #include "log/log.h"
 

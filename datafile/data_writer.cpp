@@ -1,13 +1,14 @@
 #include "datafile/data_writer.h"
 
-#include "datafile/byte_order.h"
-#include "datafile/file_io.h"
 #include "errors/errors.h"
+#include "platform/byte_order.h"
+#include "platform/file_io.h"
 
 std::vector<std::uint8_t> encode_data_file(const Header& header, const IntensityRecord* intensity,
                                            const PhaseRecord* phase) {
-  std::size_t header_length =
-      header.magic_number == kMagicFormat3 ? kHeaderSizeLong : kHeaderSizeShort;
+  // An unknown magic number gets the short header.
+  std::size_t header_length = header_length_for_magic(header.magic_number);
+  if (header_length == 0) header_length = kHeaderSizeShort;
   std::vector<std::uint8_t> out(header_length);
   header_encode(header, out.data(), header_length);
   if (header.intens_n_bytes > 0 && intensity && intensity->data) {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "datafile/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace {
 
@@ -132,4 +132,23 @@ ListedField header_listed_field(const Header& header, std::size_t line) {
     if (bits != 0) return {&alt, 0};
   }
   return {&kHeaderFields[slot.field], static_cast<std::size_t>(slot.element)};
+}
+
+int sdf_header_format(const void* header_tail) {
+  if (!header_tail) return 1;
+  const auto* tail = static_cast<const unsigned char*>(header_tail);
+  constexpr std::size_t kExtendedFrom = offsetof(Header, ext_838) - kHeaderTailOffset;
+  static_assert(kExtendedFrom == 776);
+  for (std::size_t i = kExtendedFrom; i < kHeaderTailSize; ++i)
+    if (tail[i] != 0) return 3;
+  std::int16_t phase_res = 0;
+  std::memcpy(&phase_res, tail + (offsetof(Header, phase_res) - kHeaderTailOffset), 2);
+  return phase_res > 1 ? 2 : 1;
+}
+
+void set_header_format(Header& header, int format) {
+  header.magic_number = format == 3 ? kMagicFormat3 : format == 2 ? kMagicFormat2 : kMagicFormat1;
+  header.header_format = static_cast<std::int16_t>(format == 3 ? 3 : format == 2 ? 2 : 1);
+  header.header_size = format == 3 ? static_cast<std::int32_t>(kHeaderSizeLong)
+                                   : static_cast<std::int32_t>(kHeaderSizeShort);
 }

@@ -105,6 +105,14 @@ constexpr std::size_t header_length_for_magic(std::uint32_t magic) {
   }
 }
 
+// The file format (1, 2 or 3) that a header with this tail (kHeaderTailSize
+// bytes, or nullptr) takes: 3 when any byte from the format-3-only fields on
+// is set, else 2 when phase_res is above 1, else 1.
+int sdf_header_format(const void* header_tail);
+
+// Sets magic_number, header_format and header_size for `format` (1, 2 or 3).
+void set_header_format(Header& header, int format);
+
 struct FieldDesc {
   const char* name;      // attribute name ("swinfo.vers.maj")
   std::uint16_t offset;  // in the file

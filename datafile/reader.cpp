@@ -4,9 +4,9 @@
 #include <cstring>
 #include <limits>
 
-#include "datafile/byte_order.h"
-#include "datafile/file_io.h"
 #include "errors/errors.h"
+#include "platform/byte_order.h"
+#include "platform/file_io.h"
 
 namespace {
 

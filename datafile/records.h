@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "datafile/memory.h"
+#include "platform/memory.h"
 
 // Values at or above this mark a phase point without a valid measurement.
 inline constexpr std::int32_t kInvalidPhase = 2147483640;  // 0x7FFFFFF8

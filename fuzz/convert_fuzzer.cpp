@@ -15,8 +15,8 @@
 #include "datafile/header.h"
 #include "datafile/reader.h"
 #include "datafile/records.h"
-#include "datafile/sdf_import.h"
-#include "datafile/sdf_writer.h"
+#include "sdf/sdf_import.h"
+#include "sdf/sdf_writer.h"
 #include "errors/errors.h"
 #include "fuzz/fuzz_support.h"
 

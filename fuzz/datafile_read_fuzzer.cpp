@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "datafile/byte_order.h"
+#include "platform/byte_order.h"
 #include "datafile/header.h"
 #include "datafile/reader.h"
 #include "datafile/records.h"

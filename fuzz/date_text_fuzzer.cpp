@@ -8,7 +8,7 @@
 #include <ctime>
 #include <string>
 
-#include "datafile/date_text.h"
+#include "sdf/date_text.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

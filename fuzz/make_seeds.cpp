@@ -14,7 +14,7 @@
 
 #include "can/sdo_frame.h"
 #include "datafile/data_writer.h"
-#include "datafile/sdf_writer.h"
+#include "sdf/sdf_writer.h"
 #include "fuzz/seed_files.h"
 #include "tools/synthetic.h"
 

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
-#include "datafile/byte_order.h"
+#include "platform/byte_order.h"
 #include "datafile/header.h"
 #include "datafile/records.h"
-#include "datafile/sdf_import.h"
+#include "sdf/sdf_import.h"
 #include "errors/errors.h"
 #include "fuzz/fuzz_support.h"
 

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "can/sdo_frame.h"
-#include "can/sim_bridge.h"
+#include "can/sim/sim_bridge.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "convert/driver.h"
+#include "cli/driver.h"
 #include "datafile/data_writer.h"
-#include "datafile/date_text.h"
-#include "datafile/file_io.h"
+#include "sdf/date_text.h"
+#include "platform/file_io.h"
 #include "datafile/reader.h"
-#include "datafile/sdf_import.h"
-#include "datafile/sdf_writer.h"
+#include "sdf/sdf_import.h"
+#include "sdf/sdf_writer.h"
 #include "errors/errors.h"
 #include "fuzz/seed_files.h"
 #include "tests/support/test_support.h"

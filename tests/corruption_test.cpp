@@ -15,12 +15,12 @@
 #include <unistd.h>
 #endif
 
-#include "datafile/byte_order.h"
+#include "platform/byte_order.h"
 #include "datafile/data_writer.h"
 #include "datafile/header.h"
 #include "datafile/reader.h"
-#include "datafile/sdf_import.h"
-#include "datafile/sdf_writer.h"
+#include "sdf/sdf_import.h"
+#include "sdf/sdf_writer.h"
 #include "errors/errors.h"
 #include "fuzz/seed_files.h"
 #include "tests/support/test_support.h"

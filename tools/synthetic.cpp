@@ -19,9 +19,7 @@ void set_text(char (&field)[N], const char* text) {
 void make_synthetic(const SyntheticOptions& o, Header* h, IntensityRecord* intensity,
                     PhaseRecord* phase) {
   *h = Header{};
-  h->magic_number = o.format == 3 ? kMagicFormat3 : o.format == 2 ? kMagicFormat2 : kMagicFormat1;
-  h->header_format = static_cast<std::int16_t>(o.format);
-  h->header_size = o.format == 3 ? 4096 : 834;
+  set_header_format(*h, o.format);
   h->swinfo.type = 1;
   set_text(h->swinfo.date, "Wed Mar 02 10:22:32 2011");
   h->swinfo.vers.maj = 8;

@@ -1,0 +1,110 @@
+#include "cli/info.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "datafile/reader.h"
+#include "errors/errors.h"
+#include "platform/byte_order.h"
+#include "platform/file_io.h"
+#include "sdf/attributes.h"
+#include "sdf/sdf_import.h"
+#include "sdf/sdf_writer.h"
+#include "sdf/text_out.h"
+
+namespace {
+
+enum class FileKind { DATA, SDF };
+
+// Tells the kind of file from its first bytes.
+std::int32_t file_kind(const char* path, FileKind& kind) {
+  File f(u_fopen(path, "rb"));
+  if (!f) return ERR_CANT_OPEN_FILE;
+  std::uint8_t head[4] = {};
+  std::size_t n = std::fread(head, 1, sizeof head, f.get());
+  if (n == 4) {
+    if (header_length_for_magic(load_be32(head)) != 0) {
+      kind = FileKind::DATA;
+      return ERR_NONE;
+    }
+  }
+  if (n == 0) return ERR_PREMATURE_EOF;
+  char c = static_cast<char>(head[0]);
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+    kind = FileKind::SDF;
+    return ERR_NONE;
+  }
+  return ERR_NOT_A_DATA_FILE;
+}
+
+// A floating value with ten significant digits ("%.10g" in the C locale,
+// whatever the process locale).
+std::string float_text(double value) {
+  char text[64];
+  auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 10);
+  return std::string(text, r.ptr);
+}
+
+}  // namespace
+
+std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* phase) {
+  FileKind kind;
+  if (std::int32_t err = file_kind(path, kind)) return err;
+  if (kind == FileKind::SDF) return read_sdf_header(path, header, phase);
+  Header h{};
+  PhaseRecord p;
+  if (std::int32_t err = read_data_file(path, &h, nullptr, &p)) return err;
+  *header = h;
+  *phase = std::move(p);
+  return ERR_NONE;
+}
+
+PhaseSummary summarize_phase(const Header& header, const PhaseRecord& phase) {
+  PhaseSummary s;
+  s.width = phase.width;
+  s.height = phase.height;
+  s.step = sdf_height_step(header);
+  for (std::int32_t i = 0; phase.data && i < phase.count; ++i) {
+    std::int32_t v = phase.data[i];
+    if (v >= kInvalidPhase) continue;
+    if (s.valid == 0 || v < s.smallest) s.smallest = v;
+    if (s.valid == 0 || v > s.largest) s.largest = v;
+    ++s.valid;
+  }
+  return s;
+}
+
+bool write_measurement_info(std::FILE* out, const Header& header, const PhaseRecord& phase) {
+  write_header_attributes(out, &header);
+  PhaseSummary s = summarize_phase(header, phase);
+  std::fprintf(out, "\nphase data\n");
+  std::fprintf(out, "  width:        %d\n", int{s.width});
+  std::fprintf(out, "  height:       %d\n", int{s.height});
+  std::fprintf(out, "  valid points: %lld\n", static_cast<long long>(s.valid));
+  if (s.valid == 0) {
+    std::fprintf(out, "  smallest:     none\n  largest:      none\n");
+  } else {
+    std::fprintf(out, "  smallest:     %d counts = %s m\n", int{s.smallest},
+                 float_text(s.smallest * s.step).c_str());
+    std::fprintf(out, "  largest:      %d counts = %s m\n", int{s.largest},
+                 float_text(s.largest * s.step).c_str());
+  }
+  return std::fflush(out) == 0 && !std::ferror(out);
+}
+
+int run_tovrel_info(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  if (args.size() != 1 || args[0].empty()) {
+    std::fputs(
+        "Usage:  tovrel-info file\n"
+        "\tfile = binary data file or SDF file (ASCII or binary)\n",
+        err);
+    return INFO_USAGE;
+  }
+  Header header{};
+  PhaseRecord phase;
+  if (std::int32_t code = load_measurement(args[0].c_str(), &header, &phase)) {
+    std::fprintf(err, "%s\n", error_name(code));
+    return INFO_READ_FAILED;
+  }
+  return write_measurement_info(out, header, phase) ? INFO_OK : INFO_WRITE_FAILED;
+}

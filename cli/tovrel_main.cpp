@@ -1,0 +1,32 @@
+// Program entry of tovrel.
+//
+// Windows: the command line is taken as UTF-16 so that every name a user can
+// type arrives intact, whatever the ANSI code page. Each argument reaches the
+// library as a UTF-16 path behind the byte-order mark and is shown in
+// messages as UTF-8. Redirected to a file or pipe, standard error carries
+// that UTF-8 text. On a console, the text is handed to the console as UTF-16
+// (see ConsoleRelay), so the names appear as typed whatever the console's
+// code page.
+//
+// Elsewhere: the arguments are the names' own bytes.
+#include <vector>
+
+#include "cli/console_relay.h"
+#include "cli/driver.h"
+#include "platform/command_args.h"
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  std::vector<CommandArg> args;
+  for (int i = 1; i < argc; ++i)
+    args.push_back({u_path_from_arg(argv[i]), u_text_from_arg(argv[i])});
+  ConsoleRelay relay;
+  return run_tovrel(args);
+}
+#else
+int main(int argc, char** argv) {
+  std::vector<CommandArg> args;
+  for (int i = 1; i < argc; ++i) args.push_back({u_path_from_arg(argv[i]), argv[i]});
+  return run_tovrel(args);
+}
+#endif

@@ -1,0 +1,100 @@
+#include "platform/file_io.h"
+
+#include <cerrno>
+#include <new>
+
+#include "platform/file_io_native.h"
+
+std::u16string u_wide_units(const char* path) {
+  const auto* b = reinterpret_cast<const unsigned char*>(path);
+  bool big_endian = b[0] == 0xFE;  // mark 0xFFFE: units stored high byte first
+  std::u16string units;
+  for (const unsigned char* p = b + 2;; p += 2) {
+    char16_t u = big_endian ? static_cast<char16_t>((p[0] << 8) | p[1])
+                            : static_cast<char16_t>(p[0] | (p[1] << 8));
+    if (u == 0) break;
+    units.push_back(u);
+  }
+  return units;
+}
+
+bool u_path_is_wide(const char* path) {
+  if (!path || path[0] == '\0') return false;
+  const auto* b = reinterpret_cast<const unsigned char*>(path);
+  unsigned unit = b[0] | (b[1] << 8);
+  return unit == 0xFEFF || unit == 0xFFFE;
+}
+
+std::string u_wide_path_from_utf8(const std::string& utf8) {
+  std::string out = "\xFF\xFE";
+  auto put = [&out](std::uint32_t u) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  };
+  const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+  std::size_t n = utf8.size();
+  for (std::size_t i = 0; i < n;) {
+    std::uint32_t c = s[i];
+    std::size_t len = c < 0x80           ? 1
+                      : (c >> 5) == 0x6  ? 2
+                      : (c >> 4) == 0xE  ? 3
+                      : (c >> 3) == 0x1E ? 4
+                                         : 0;
+    if (len == 0 || i + len > n) return {};
+    if (len > 1) {
+      c &= 0x7F >> len;
+      for (std::size_t k = 1; k < len; ++k) {
+        if ((s[i + k] & 0xC0) != 0x80) return {};
+        c = (c << 6) | (s[i + k] & 0x3F);
+      }
+      static constexpr std::uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+      if (c < kMin[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return {};
+    }
+    if (c == 0) return {};
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      put(0xD800 + (c >> 10));
+      put(0xDC00 + (c & 0x3FF));
+    } else {
+      put(c);
+    }
+    i += len;
+  }
+  out += std::string(2, '\0');
+  return out;
+}
+
+std::FILE* u_fopen(const char* path, const char* mode) {
+  if (!path || path[0] == '\0') {
+    errno = ENOENT;
+    return nullptr;
+  }
+  // Converting the name takes memory; running out of it is a failure to
+  // open (errno ENOMEM), never an exception out of the library.
+  try {
+    return u_native_fopen(path, mode);
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+}
+
+bool u_is_regular_file(const char* path) {
+  // Out of memory for the converted name: not known to be a file.
+  if (!path || path[0] == '\0') return false;
+  try {
+    return u_native_is_regular_file(path);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool u_same_file(const char* a, const char* b) {
+  // Out of memory for the converted names: not known to be the same file.
+  if (!a || a[0] == '\0' || !b || b[0] == '\0') return false;
+  try {
+    return u_native_same_file(a, b);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}

@@ -1,0 +1,20 @@
+// What file_io.cpp asks of the system: file_io_posix.cpp and
+// file_io_windows.cpp each give these for their platform. The functions may
+// throw std::bad_alloc while converting a name; file_io.cpp turns that into a
+// failure.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// The UTF-16 units of a wide path (without the mark and the ending 0).
+std::u16string u_wide_units(const char* path);
+
+// Opens a non-empty path; nullptr with errno set on failure.
+std::FILE* u_native_fopen(const char* path, const char* mode);
+
+// True when a non-empty path names an existing regular file.
+bool u_native_is_regular_file(const char* path);
+
+// True when both non-empty paths name the same existing file.
+bool u_native_same_file(const char* a, const char* b);

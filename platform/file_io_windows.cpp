@@ -1,0 +1,139 @@
+// Files on Windows: wide paths go through the wide-character calls, and the
+// same-file check asks the system for file identities.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <wchar.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "platform/file_io.h"
+#include "platform/file_io_native.h"
+
+namespace {
+
+std::wstring wide_name(const char* path) {
+  std::u16string units = u_wide_units(path);
+  return std::wstring(units.begin(), units.end());
+}
+std::wstring wide_mode(const char* mode) {
+  std::wstring m;
+  for (const char* p = mode; *p; ++p) m += static_cast<wchar_t>(*p);
+  return m;
+}
+
+bool stat_path(const char* path, struct _stat64& st) {
+  if (u_path_is_wide(path)) return _wstat64(wide_name(path).c_str(), &st) == 0;
+  return _stat64(path, &st) == 0;
+}
+
+// The name as the wide-character calls take it: a wide path as it is, an
+// 8-bit path decoded with the ANSI code page, as the 8-bit calls would.
+bool wide_native_name(const char* path, std::wstring& out) {
+  if (u_path_is_wide(path)) {
+    out = wide_name(path);
+    return true;
+  }
+  int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+  if (n <= 0) return false;
+  out.assign(static_cast<std::size_t>(n), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, path, -1, out.data(), n) != n) return false;
+  out.resize(static_cast<std::size_t>(n - 1));
+  return true;
+}
+
+// A handle that only queries the file: no read or write access, every
+// sharing mode, so that it works while others hold the file open.
+// Directories need the backup-semantics flag.
+HANDLE open_for_query(const std::wstring& name) {
+  return CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+struct FileIdentity {
+  unsigned long long volume = 0;
+  unsigned char id[16] = {};
+};
+
+// The volume and file number of an open file: the 128-bit form where the
+// file system gives one, else the 64-bit index of older systems.
+bool file_identity(HANDLE h, FileIdentity& out) {
+  FILE_ID_INFO info{};
+  if (GetFileInformationByHandleEx(h, FileIdInfo, &info, sizeof info)) {
+    out.volume = info.VolumeSerialNumber;
+    static_assert(sizeof info.FileId == sizeof out.id);
+    std::memcpy(out.id, &info.FileId, sizeof out.id);
+    return true;
+  }
+  BY_HANDLE_FILE_INFORMATION bh{};
+  if (!GetFileInformationByHandle(h, &bh)) return false;
+  out.volume = bh.dwVolumeSerialNumber;
+  unsigned long long index =
+      (static_cast<unsigned long long>(bh.nFileIndexHigh) << 32) | bh.nFileIndexLow;
+  std::memcpy(out.id, &index, sizeof index);
+  return true;
+}
+
+// The absolute form of a name, for comparing two names without opening them.
+std::wstring full_name(const std::wstring& name) {
+  DWORD n = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return {};
+  std::wstring full(n, L'\0');
+  DWORD got = GetFullPathNameW(name.c_str(), n, full.data(), nullptr);
+  if (got == 0 || got >= n) return {};
+  full.resize(got);
+  return full;
+}
+
+}  // namespace
+
+std::FILE* u_native_fopen(const char* path, const char* mode) {
+  if (u_path_is_wide(path)) return _wfopen(wide_name(path).c_str(), wide_mode(mode).c_str());
+  return std::fopen(path, mode);
+}
+
+bool u_native_is_regular_file(const char* path) {
+  struct _stat64 st {};
+  return stat_path(path, st) && (st.st_mode & S_IFMT) == S_IFREG;
+}
+
+bool u_native_same_file(const char* a, const char* b) {
+  struct _stat64 sa {
+  }, sb{};
+  if (!stat_path(a, sa) || !stat_path(b, sb)) return false;
+  // The C runtime's stat gives no file number on Windows; ask the system for
+  // the file identity, which also sees through hard links, 8.3 short names,
+  // differing case and other spellings of one path.
+  std::wstring wa, wb;
+  if (!wide_native_name(a, wa) || !wide_native_name(b, wb)) return false;
+  HANDLE ha = open_for_query(wa);
+  HANDLE hb = open_for_query(wb);
+  FileIdentity ia, ib;
+  bool known = ha != INVALID_HANDLE_VALUE && hb != INVALID_HANDLE_VALUE && file_identity(ha, ia) &&
+               file_identity(hb, ib);
+  if (ha != INVALID_HANDLE_VALUE) CloseHandle(ha);
+  if (hb != INVALID_HANDLE_VALUE) CloseHandle(hb);
+  if (known) return ia.volume == ib.volume && std::memcmp(ia.id, ib.id, sizeof ia.id) == 0;
+  // The identity could not be read: two spellings of one absolute name are
+  // still the same file (Windows names ignore case).
+  std::wstring fa = full_name(wa), fb = full_name(wb);
+  return !fa.empty() && CompareStringOrdinal(fa.c_str(), static_cast<int>(fa.size()), fb.c_str(),
+                                             static_cast<int>(fb.size()), TRUE) == CSTR_EQUAL;
+}
+
+std::int64_t u_file_size(std::FILE* file) {
+  struct _stat64 st {};
+  if (_fstat64(_fileno(file), &st) != 0) return -1;
+  if ((st.st_mode & S_IFMT) != S_IFREG) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+int u_fseek(std::FILE* file, std::int64_t offset) { return _fseeki64(file, offset, SEEK_SET); }

@@ -1,0 +1,56 @@
+#include "sdf/attributes.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "sdf/text_out.h"
+
+namespace {
+
+template <class T>
+T load(const void* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// One listing line for element `element` of `field`.
+int write_line(std::FILE* stream, const Header& header, const FieldDesc& field,
+               std::size_t element) {
+  char name[64];
+  header_attr_name(field, element, name, sizeof name);
+  const void* p = header_field_ptr(header, field, element);
+  switch (field.list_kind) {
+    case ListKind::U:
+      return std::fprintf(stream, "%s=%u\n", name, static_cast<unsigned>(load<std::uint32_t>(p)));
+    case ListKind::D:
+    case ListKind::DNZ:
+      if (field.elem_size() == 2) {
+        return std::fprintf(stream, "%s=%d\n", name, static_cast<int>(load<std::int16_t>(p)));
+      }
+      return std::fprintf(stream, "%s=%d\n", name, static_cast<int>(load<std::int32_t>(p)));
+    case ListKind::G: {
+      char text[kFloatTextSize];
+      return std::fprintf(stream, "%s=%s\n", name, format_float_g(load<float>(p), text));
+    }
+    case ListKind::S:
+      // The text ends at its first NUL or at the end of its array, whichever
+      // comes first: a full array without a NUL is never read past.
+      return std::fprintf(stream, "%s=\"%.*s\"\n", name, static_cast<int>(field.width()),
+                          static_cast<const char*>(p));
+    case ListKind::NONE:
+      break;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int write_header_attributes(std::FILE* stream, const Header* header) {
+  int result = 0;
+  for (std::size_t line = 1; line <= kListingLines; ++line) {
+    ListedField lf = header_listed_field(*header, line);
+    result = write_line(stream, *header, *lf.field, lf.element);
+  }
+  return result;
+}

@@ -1,0 +1,125 @@
+#include "sdf/sdf_writer.h"
+
+#include <ctime>
+#include <string>
+
+#include "errors/errors.h"
+#include "platform/file_io.h"
+#include "platform/local_time.h"
+#include "sdf/attributes.h"
+#include "sdf/date_text.h"
+#include "sdf/text_out.h"
+
+namespace {
+
+// The phase value the SDF file stores for an invalid point: the 32-bit
+// pattern of -1.
+constexpr std::uint32_t kInvalidOut = 0xFFFFFFFFu;
+
+// Lines 1 to 14: the header section. False when a write failed.
+bool write_header_section(std::FILE* f, const Header& h, const PhaseRecord& phase) {
+  // One clock reading serves both stamps, so that an empty swinfo.date gives
+  // a CreateDate equal to ModDate. The date field need not hold a NUL inside
+  // its 30 bytes; the stamp reads no further.
+  const std::time_t clock = std::time(nullptr);
+  const std::string created = sdf_date_stamp(h.swinfo.date, sizeof h.swinfo.date, clock);
+  std::tm now{};
+  if (!u_local_time(clock, now)) now = std::tm{};
+  const std::string modified =
+      sdf_format_stamp(now.tm_mday, now.tm_mon + 1, now.tm_year + 1900, now.tm_hour, now.tm_min);
+  const float step = sdf_height_step(h);
+  char lateral[kFloatTextSize], height[kFloatTextSize];
+  format_float_g(h.lateral_res, lateral);
+  format_float_g(step, height);
+
+  bool ok = std::fputs("aBCR-1.0\n", f) >= 0;
+  ok &= std::fprintf(f, "ManufacID = KV%d.%d.%d\n", int{h.swinfo.vers.maj}, int{h.swinfo.vers.min},
+                     int{h.swinfo.vers.bug}) >= 0;
+  ok &= std::fprintf(f, "CreateDate = %s\n", created.c_str()) >= 0;
+  ok &= std::fprintf(f, "ModDate = %s\n", modified.c_str()) >= 0;
+  // Width and height are widened with their sign, then printed unsigned.
+  ok &= std::fprintf(f, "NumPoints = %u\n", static_cast<unsigned>(std::int32_t{phase.width})) >= 0;
+  ok &=
+      std::fprintf(f, "NumProfiles = %u\n", static_cast<unsigned>(std::int32_t{phase.height})) >= 0;
+  ok &= std::fprintf(f, "Xscale = %s\n", lateral) >= 0;
+  ok &= std::fprintf(f, "Yscale = %s\n", lateral) >= 0;
+  ok &= std::fprintf(f, "Zscale = %s\n", height) >= 0;
+  ok &= std::fprintf(f, "Zresolution = %s\n", height) >= 0;
+  ok &= std::fputs("Compression = 0\nDataType = 2\nCheckType = 0\n*\n", f) >= 0;
+  return ok;
+}
+
+}  // namespace
+
+float sdf_height_step(const Header& h) {
+  // Separate volatile steps: each product and the quotient are rounded to
+  // single precision, whatever the compiler's evaluation method, and nothing
+  // is fused.
+  volatile float s = h.intf_scale_factor * h.obliquity_factor;
+  s = s * h.wavelength_in;
+  s = s / (h.phase_res == 0 ? 4096.0f : 32768.0f);
+  return s;
+}
+
+std::int32_t sdf_data_offset(const std::int32_t* values, std::int32_t count) {
+  std::int32_t offset = 0;
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (values[i] < offset) offset = values[i];
+  }
+  return offset;
+}
+
+bool sdf_write_data_section(std::FILE* stream, const std::int32_t* values, std::int32_t count,
+                            std::int32_t offset) {
+  if (count <= 0) return true;
+  NumberWriter out(stream);
+  const std::uint32_t base = static_cast<std::uint32_t>(offset);
+  // Ten numbers a line, each followed by one space; a shorter last line
+  // gets its line break too. Lines do not follow the profiles.
+  constexpr std::int32_t kPerLine = 10;
+  for (std::int32_t first = 0; first < count; first += kPerLine) {
+    const std::int32_t last = count - first < kPerLine ? count : first + kPerLine;
+    char* p = out.reserve(kPerLine * NumberWriter::kMaxNumberText + 1);
+    if (!p) return false;
+    for (std::int32_t i = first; i < last; ++i) {
+      const std::int32_t v = values[i];
+      // The difference is taken modulo 2^32; with offset = min(0, smallest
+      // value) it is the exact, never negative, distance from the offset.
+      const std::uint32_t n =
+          v >= kInvalidPhase ? kInvalidOut : static_cast<std::uint32_t>(v) - base;
+      p += NumberWriter::format_u32(p, n);
+      *p++ = ' ';
+    }
+    *p++ = '\n';
+    out.commit(p);
+  }
+  return out.flush();
+}
+
+std::int32_t sdf_export(const char* path, const Header* header, const IntensityRecord*,
+                        const PhaseRecord* phase) {
+  if (!phase || !header) return ERR_INVALID_PARAM;
+  // 16-bit by 16-bit: the product always fits in 32 bits.
+  const std::int32_t count = std::int32_t{phase->width} * std::int32_t{phase->height};
+  if (count > 0 && (!phase->data || phase->count < count)) return ERR_INVALID_PARAM;
+
+  File file(u_fopen(path, "w"));
+  if (!file) return ERR_CANT_CREATE_FILE;
+  std::FILE* f = file.get();
+
+  const std::int32_t* values = phase->data.get();
+  const std::int32_t offset = count > 0 ? sdf_data_offset(values, count) : 0;
+
+  // Every write is checked, and so is the close that flushes the stream's
+  // buffer: a full disk must never end in success. The first failure stops
+  // the writing; the partial file stays.
+  bool ok = write_header_section(f, *header, *phase) &&
+            sdf_write_data_section(f, values, count, offset) &&
+            std::fprintf(f, "*\nData Offset = %d\n", int{offset}) >= 0;
+  if (ok) {
+    write_header_attributes(f, header);
+    ok = std::fputs("*\n", f) >= 0 && !std::ferror(f);
+  }
+  const bool closed = file.close();
+  return ok && closed ? ERR_NONE : ERR_CANT_WRITE_FILE;
+}

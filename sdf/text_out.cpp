@@ -1,0 +1,76 @@
+#include "sdf/text_out.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// "00" "01" ... "99": two digits per table look-up.
+constexpr char kDigitPairs[201] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes 0 <= v < 100 without leading zero; returns the end.
+inline char* put_small(char* p, std::uint32_t v) {
+  if (v < 10) {
+    *p = static_cast<char>('0' + v);
+    return p + 1;
+  }
+  std::memcpy(p, kDigitPairs + 2 * v, 2);
+  return p + 2;
+}
+
+// Writes 0 <= v < 10000 as exactly four digits.
+inline void put_four(char* p, std::uint32_t v) {
+  std::memcpy(p, kDigitPairs + 2 * (v / 100), 2);
+  std::memcpy(p + 2, kDigitPairs + 2 * (v % 100), 2);
+}
+
+// Writes 0 <= v < 10000 without leading zeros; returns the end.
+inline char* put_upto_four(char* p, std::uint32_t v) {
+  if (v < 100) return put_small(p, v);
+  p = put_small(p, v / 100);
+  std::memcpy(p, kDigitPairs + 2 * (v % 100), 2);
+  return p + 2;
+}
+
+}  // namespace
+
+// The number is cut into groups of four digits that are converted
+// independently, two digits per table look-up.
+std::size_t NumberWriter::format_u32(char* out, std::uint32_t value) {
+  char* p = out;
+  if (value < 10000) {
+    p = put_upto_four(p, value);
+  } else if (value < 100000000) {
+    p = put_upto_four(p, value / 10000);
+    put_four(p, value % 10000);
+    p += 4;
+  } else {
+    const std::uint32_t low8 = value % 100000000;
+    p = put_small(p, value / 100000000);
+    put_four(p, low8 / 10000);
+    put_four(p + 4, low8 % 10000);
+    p += 8;
+  }
+  return static_cast<std::size_t>(p - out);
+}
+
+bool NumberWriter::drain() {
+  if (!ok_) return false;
+  if (used_ > 0 && std::fwrite(buffer_, 1, used_, stream_) != used_) ok_ = false;
+  used_ = 0;
+  return ok_;
+}
+
+const char* format_float_g(float value, char* out) {
+  if (std::isnan(value)) {
+    std::snprintf(out, kFloatTextSize, "%12s", std::signbit(value) ? "-nan" : "nan");
+  } else if (std::isinf(value)) {
+    std::snprintf(out, kFloatTextSize, "%12s", value < 0 ? "-inf" : "inf");
+  } else {
+    std::snprintf(out, kFloatTextSize, "%12.10g", static_cast<double>(value));
+  }
+  return out;
+}

@@ -1,0 +1,205 @@
+// tovrel-info: the same text for a data file and the SDF file tovrel made of
+// it, both SDF forms, and broken files.
+#include "cli/info.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sdf/attributes.h"
+#include "platform/byte_order.h"
+#include "datafile/data_writer.h"
+#include "errors/errors.h"
+#include "tests/support/test_support.h"
+#include "tools/synthetic.h"
+
+namespace {
+
+using testing_support::read_bytes;
+using testing_support::run_program;
+using testing_support::RunResult;
+using testing_support::ScratchDir;
+using testing_support::write_bytes;
+using testing_support::write_text;
+
+std::string info_exe() { return TOVREL_INFO_EXE; }
+
+// What write_header_attributes writes for `h`.
+std::string listing_of(const Header& h) {
+  std::FILE* f = std::tmpfile();
+  write_header_attributes(f, &h);
+  std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
+  std::rewind(f);
+  std::size_t n = std::fread(text.data(), 1, text.size(), f);
+  text.resize(n);
+  std::fclose(f);
+  return text;
+}
+
+// A generated measurement written as a data file and converted by tovrel.
+struct Converted {
+  Header header{};
+  PhaseRecord phase;
+  std::string dat, sdf;
+};
+
+Converted convert(const ScratchDir& dir, int format, std::int16_t w, std::int16_t h,
+                  std::uint32_t seed) {
+  Converted c;
+  IntensityRecord intensity;
+  make_synthetic({format, w, h, true, seed}, &c.header, &intensity, &c.phase);
+  c.dat = dir.file("m" + std::to_string(format) + ".dat");
+  c.sdf = dir.file("m" + std::to_string(format) + ".sdf");
+  EXPECT_EQ(write_data_file(c.dat.c_str(), c.header, &intensity, &c.phase), ERR_NONE);
+  RunResult r = run_program(testing_support::tovrel_exe(), {c.dat, c.sdf});
+  EXPECT_EQ(r.status, 0) << r.err;
+  return c;
+}
+
+TEST(TovrelInfo, DataFileAndItsSdfPrintTheSameText) {
+  ScratchDir dir;
+  for (int format : {1, 2, 3}) {
+    Converted c = convert(dir, format, 61, 47, 7u + format);
+    RunResult from_dat = run_program(info_exe(), {c.dat});
+    RunResult from_sdf = run_program(info_exe(), {c.sdf});
+    ASSERT_EQ(from_dat.status, INFO_OK) << from_dat.err;
+    ASSERT_EQ(from_sdf.status, INFO_OK) << from_sdf.err;
+    EXPECT_EQ(from_dat.out, from_sdf.out) << "format " << format;
+    EXPECT_EQ(from_dat.err, "");
+    // The listing is the one the SDF trailer holds, then the summary.
+    std::string listing = listing_of(c.header);
+    EXPECT_EQ(from_dat.out.substr(0, listing.size()), listing);
+    PhaseSummary s = summarize_phase(c.header, c.phase);
+    EXPECT_GT(s.valid, 0);
+    EXPECT_LT(s.valid, 61 * 47);  // the ring of invalid points
+    std::string summary = from_dat.out.substr(listing.size());
+    EXPECT_NE(summary.find("width:        61\n"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("height:       47\n"), std::string::npos);
+    EXPECT_NE(summary.find("valid points: " + std::to_string(s.valid) + "\n"), std::string::npos);
+    EXPECT_NE(summary.find("smallest:     " + std::to_string(s.smallest) + " counts = "),
+              std::string::npos);
+    EXPECT_NE(summary.find("largest:      " + std::to_string(s.largest) + " counts = "),
+              std::string::npos);
+  }
+}
+
+TEST(TovrelInfo, KindIsToldByContentNotName) {
+  ScratchDir dir;
+  Converted c = convert(dir, 1, 12, 9, 3);
+  std::string dat_named_sdf = dir.file("data.sdf"), sdf_named_dat = dir.file("surface.dat");
+  write_bytes(dat_named_sdf, read_bytes(c.dat));
+  write_bytes(sdf_named_dat, read_bytes(c.sdf));
+  RunResult a = run_program(info_exe(), {dat_named_sdf});
+  RunResult b = run_program(info_exe(), {sdf_named_dat});
+  EXPECT_EQ(a.status, INFO_OK);
+  EXPECT_EQ(a.out, b.out);
+}
+
+TEST(TovrelInfo, BinarySdfForm) {
+  // Binary SDF: 3 x 1 LONGINT values, z resolution 0 (632.8 nm), one invalid.
+  std::vector<std::uint8_t> bytes(81, 0);
+  std::memcpy(bytes.data(), "bBCR-1.0", 8);
+  std::memcpy(bytes.data() + 18, "020320111022", 12);
+  store_le16(&bytes[42], 3);
+  store_le16(&bytes[44], 1);
+  auto put_double = [&](std::size_t at, double d) {
+    std::uint64_t v;
+    std::memcpy(&v, &d, 8);
+    store_le32(&bytes[at], static_cast<std::uint32_t>(v));
+    store_le32(&bytes[at + 4], static_cast<std::uint32_t>(v >> 32));
+  };
+  put_double(46, 2e-6);
+  put_double(54, 2e-6);
+  put_double(62, 7.724609147e-11);  // the step of 632.8 nm, as a writer prints it
+  bytes[79] = 6;
+  for (std::int32_t v : {-40, 0x7FFFFFFF, 1234}) {
+    bytes.resize(bytes.size() + 4);
+    store_le32(&bytes[bytes.size() - 4], static_cast<std::uint32_t>(v));
+  }
+  ScratchDir dir;
+  std::string path = dir.file("binary.sdf");
+  write_bytes(path, bytes);
+  RunResult r = run_program(info_exe(), {path});
+  ASSERT_EQ(r.status, INFO_OK) << r.err;
+  EXPECT_NE(r.out.find("swinfo.date=\"Mar 02 10:22:00 2011          \"\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("wavelength_in=6.327999813e-07\n"), std::string::npos);
+  EXPECT_NE(r.out.find("width:        3\n  height:       1\n  valid points: 2\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("smallest:     -40 counts = -3.089843659e-09 m\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("largest:      1234 counts = 9.532167687e-08 m\n"), std::string::npos);
+}
+
+TEST(TovrelInfo, BrokenFilesGiveTheErrorName) {
+  ScratchDir dir;
+  Converted c = convert(dir, 2, 20, 10, 5);
+  std::string text = testing_support::read_text(c.sdf);
+  struct Case {
+    std::string name;
+    std::string content;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"empty", "", "ERR_PREMATURE_EOF"},
+      {"binary-junk", std::string("\x01\x02\x03\x04junk", 8), "ERR_NOT_A_DATA_FILE"},
+      {"cut-sdf", text.substr(0, text.size() / 2), ""},
+      {"bad-type", "aBCR-1.0\nNumPoints = 1\nNumProfiles = 1\nDataType = QUAD\n*\n",
+       "ERR_BAD_PARAM"},
+      {"short-dat", testing_support::read_text(c.dat).substr(0, 500), "ERR_PREMATURE_EOF"},
+  };
+  for (const Case& k : cases) {
+    std::string path = dir.file(k.name);
+    write_text(path, k.content);
+    RunResult r = run_program(info_exe(), {path});
+    EXPECT_EQ(r.status, INFO_READ_FAILED) << k.name;
+    if (!k.error.empty()) {
+      EXPECT_EQ(r.err, k.error + "\n") << k.name;
+    }
+    EXPECT_EQ(r.err.rfind("ERR_", 0), 0u) << k.name << ": " << r.err;
+  }
+  RunResult missing = run_program(info_exe(), {dir.file("no-such-file")});
+  EXPECT_EQ(missing.status, INFO_READ_FAILED);
+  EXPECT_EQ(missing.err, "ERR_CANT_OPEN_FILE\n");
+
+  // A trailer without the required fields: the import's own message on
+  // standard output, the code on standard error.
+  std::string cut = text.substr(0, text.find("intf_scale_factor")) + "*\n";
+  write_text(dir.file("no-required"), cut);
+  RunResult r = run_program(info_exe(), {dir.file("no-required")});
+  EXPECT_EQ(r.status, INFO_READ_FAILED);
+  EXPECT_EQ(r.out, "Missing required fields.\n");
+  EXPECT_EQ(r.err, "ERR_CORRUPT_DATA_FILE\n");
+}
+
+TEST(TovrelInfo, UsageErrors) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, std::vector<std::string>{"a", "b"}}) {
+    RunResult r = run_program(info_exe(), args);
+    EXPECT_EQ(r.status, INFO_USAGE);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Usage"), std::string::npos);
+  }
+}
+
+TEST(PhaseSummaryTest, CountsOnlyValidPoints) {
+  Header h{};
+  h.intf_scale_factor = 0.5f;
+  h.obliquity_factor = 1.0f;
+  h.wavelength_in = 8192.0f;  // one count is 1 m
+  PhaseRecord p = testing_support::make_phase(2, 2, {kInvalidPhase, -7, 2147483647, 5});
+  PhaseSummary s = summarize_phase(h, p);
+  EXPECT_EQ(s.valid, 2);
+  EXPECT_EQ(s.smallest, -7);
+  EXPECT_EQ(s.largest, 5);
+  EXPECT_DOUBLE_EQ(s.step, 1.0);
+  PhaseRecord none = testing_support::make_phase(1, 1, {kInvalidPhase});
+  EXPECT_EQ(summarize_phase(h, none).valid, 0);
+  PhaseRecord empty;
+  EXPECT_EQ(summarize_phase(h, empty).valid, 0);
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+// What differs between Windows and the POSIX systems, held to exactly that:
+// text files end their lines with CR LF on Windows and LF elsewhere, dates
+// are local time on both, and file sizes and positions go beyond 32 bits.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+
+#include "platform/file_io.h"
+#include "sdf/sdf_writer.h"
+#include "tests/support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::string value_of(const std::string& text, const std::string& key) {
+  std::size_t at = text.find("\n" + key + " = ");
+  if (at == std::string::npos) return {};
+  at += key.size() + 4;
+  return text.substr(at, text.find_first_of("\r\n", at) - at);
+}
+
+// Sets TZ for the life of the object, for the C runtime of this platform.
+class ZoneFor {
+ public:
+  explicit ZoneFor(const char* zone) {
+    if (const char* old = std::getenv("TZ")) saved_ = old, had_ = true;
+    set(zone);
+  }
+  ~ZoneFor() { set(had_ ? saved_.c_str() : nullptr); }
+
+ private:
+  static void set(const char* zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone ? zone : "");
+    _tzset();
+#else
+    if (zone)
+      setenv("TZ", zone, 1);
+    else
+      unsetenv("TZ");
+    tzset();
+#endif
+  }
+  std::string saved_;
+  bool had_ = false;
+};
+
+// DDMMYYYYHHMM of UTC time `t` moved by `offset` seconds.
+std::string stamp_at(std::time_t t, long offset) {
+  std::time_t shifted = t + offset;
+  std::tm tm{};
+#ifdef _WIN32
+  gmtime_s(&tm, &shifted);
+#else
+  gmtime_r(&shifted, &tm);
+#endif
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d%02d%04d%02d%02d", tm.tm_mday, tm.tm_mon + 1,
+                tm.tm_year + 1900, tm.tm_hour, tm.tm_min);
+  return buf;
+}
+
+}  // namespace
+
+TEST(TextMode, SdfLinesEndAsThePlatformWantsAndNothingElse) {
+  ScratchDir dir;
+  Measurement m = synthetic_measurement(1, 23, 6);
+  const std::string path = dir.file("lines.sdf");
+  ASSERT_EQ(sdf_export(path.c_str(), &m.header, &m.intensity, &m.phase), 0);
+  const std::string bytes = read_text(path);
+  std::size_t lf = 0, cr = 0, crlf = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    lf += bytes[i] == '\n';
+    cr += bytes[i] == '\r';
+    crlf += bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n';
+  }
+  ASSERT_GT(lf, 100u);
+  ASSERT_EQ(bytes.substr(bytes.size() - 1), "\n");
+#ifdef _WIN32
+  EXPECT_EQ(crlf, lf) << "every line ends with CR LF";
+  EXPECT_EQ(cr, lf) << "and no CR stands elsewhere";
+#else
+  EXPECT_EQ(cr, 0u);
+  (void)crlf;
+#endif
+}
+
+TEST(LocalTime, ModDateIsTheLocalClockOnEveryPlatform) {
+  // A zone both C runtimes read the same way: UTC+5:30, no summer time.
+  ZoneFor zone("XYZ-5:30");
+  ScratchDir dir;
+  Measurement m = synthetic_measurement(1, 23, 6);
+  const std::string path = dir.file("now.sdf");
+  std::time_t before = std::time(nullptr);
+  ASSERT_EQ(sdf_export(path.c_str(), &m.header, &m.intensity, &m.phase), 0);
+  std::time_t after = std::time(nullptr);
+  const std::string mod = value_of(read_text(path), "ModDate");
+  const long offset = 5 * 3600 + 30 * 60;
+  EXPECT_TRUE(mod == stamp_at(before, offset) || mod == stamp_at(after, offset))
+      << mod << " vs " << stamp_at(before, offset);
+}
+
+TEST(LargeFiles, SizesAndPositionsBeyondFourGigabytes) {
+  ScratchDir dir;
+  const std::string path = dir.file("big.bin");
+  const std::int64_t far = (std::int64_t{5} << 30) + 3;
+  {
+    File f(u_fopen(path.c_str(), "wb"));
+    ASSERT_TRUE(f);
+    ASSERT_EQ(u_fseek(f.get(), far), 0);
+    ASSERT_EQ(std::fputc(0x5A, f.get()), 0x5A);
+    ASSERT_TRUE(f.close());
+  }
+  // The holes cost no disk space where the file system is sparse.
+  EXPECT_TRUE(u_is_regular_file(path.c_str()));
+  File f(u_fopen(u_wide_path_from_utf8(path).c_str(), "rb"));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(u_file_size(f.get()), far + 1);
+  ASSERT_EQ(u_fseek(f.get(), far), 0);
+  EXPECT_EQ(std::fgetc(f.get()), 0x5A);
+  EXPECT_EQ(std::fgetc(f.get()), EOF);
+  ASSERT_EQ(u_fseek(f.get(), far - 1), 0);
+  EXPECT_EQ(std::fgetc(f.get()), 0);
+}
