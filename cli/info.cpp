@@ -75,7 +75,8 @@ PhaseSummary summarize_phase(const Header& header, const PhaseRecord& phase) {
 }
 
 bool write_measurement_info(std::FILE* out, const Header& header, const PhaseRecord& phase) {
-  write_header_attributes(out, &header);
+  // Every write below is judged by the stream's error flag at the end.
+  static_cast<void>(write_header_attributes(out, &header));
   PhaseSummary s = summarize_phase(header, phase);
   std::fprintf(out, "\nphase data\n");
   std::fprintf(out, "  width:        %d\n", int{s.width});

@@ -14,7 +14,7 @@
 // in ASCII or binary form (its version text begins with a letter). The SDF
 // import brings the values back to phase counts, so both kinds give the same
 // records for the same measurement. ERR_NOT_A_DATA_FILE for anything else.
-std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* phase);
+[[nodiscard]] std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* phase);
 
 // The phase data in numbers: counts and, through the header's height step,
 // metres.
@@ -30,7 +30,7 @@ PhaseSummary summarize_phase(const Header& header, const PhaseRecord& phase);
 
 // Writes the header attribute listing (as an SDF trailer holds it), an empty
 // line and the phase summary. False when a write failed.
-bool write_measurement_info(std::FILE* out, const Header& header, const PhaseRecord& phase);
+[[nodiscard]] bool write_measurement_info(std::FILE* out, const Header& header, const PhaseRecord& phase);
 
 // Exit statuses of tovrel-info.
 enum InfoStatus : int {

@@ -32,8 +32,8 @@ struct PhaseRecord {
 // (intensity) values. ERR_PARAM_OUT_OF_RANGE when that is not a positive
 // 32-bit count, ERR_NO_MEM when the hooks refuse. A record given here must
 // hold no array.
-std::int32_t phase_record_alloc(PhaseRecord* record);
-std::int32_t intensity_record_alloc(IntensityRecord* record);
+[[nodiscard]] std::int32_t phase_record_alloc(PhaseRecord* record);
+[[nodiscard]] std::int32_t intensity_record_alloc(IntensityRecord* record);
 
 // Release `data` and clear the geometry; the origin (and the intensity range)
 // stay as they are.

@@ -24,7 +24,7 @@ std::string u_wide_path_from_utf8(const std::string& utf8);
 // Opens `path` with a C runtime mode ("rb", "w", ...); nullptr on failure,
 // with errno telling why (ENOMEM when the name could not be converted for
 // lack of memory).
-std::FILE* u_fopen(const char* path, const char* mode);
+[[nodiscard]] std::FILE* u_fopen(const char* path, const char* mode);
 
 // True when `path` names an existing regular file.
 bool u_is_regular_file(const char* path);
@@ -36,7 +36,7 @@ bool u_same_file(const char* a, const char* b);
 std::int64_t u_file_size(std::FILE* file);
 
 // Positions an open file at `offset` from its start; 0 on success.
-int u_fseek(std::FILE* file, std::int64_t offset);
+[[nodiscard]] int u_fseek(std::FILE* file, std::int64_t offset);
 
 // A C runtime stream that is closed when its owner goes away.
 class File {
@@ -48,17 +48,19 @@ class File {
   File(File&& other) noexcept : f_(std::exchange(other.f_, nullptr)) {}
   File& operator=(File&& other) noexcept {
     if (this != &other) {
-      close();
+      // A stream dropped without close() was only read, or its writer has
+      // already given up on it: a failing close has nothing left to report.
+      static_cast<void>(close());
       f_ = std::exchange(other.f_, nullptr);
     }
     return *this;
   }
-  ~File() { close(); }
+  ~File() { static_cast<void>(close()); }  // as in the move assignment
 
   std::FILE* get() const { return f_; }
   explicit operator bool() const { return f_ != nullptr; }
   // Closes the stream (flushing what it buffered); false when that fails.
-  bool close() {
+  [[nodiscard]] bool close() {
     if (!f_) return true;
     bool ok = std::fclose(f_) == 0;
     f_ = nullptr;

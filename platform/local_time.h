@@ -4,4 +4,4 @@
 #include <ctime>
 
 // False when the reading has no local time (`out` is then unspecified).
-bool u_local_time(std::time_t t, std::tm& out);
+[[nodiscard]] bool u_local_time(std::time_t t, std::tm& out);

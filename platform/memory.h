@@ -39,7 +39,7 @@ class HookArray {
   ~HookArray() { reset(); }
 
   // Takes `n` elements from the hooks; false when they are refused.
-  bool allocate(std::size_t n) {
+  [[nodiscard]] bool allocate(std::size_t n) {
     reset();
     if (n > static_cast<std::size_t>(-1) / sizeof(T)) return false;
     p_ = static_cast<T*>(u_alloc_hooks.allocate(n * sizeof(T)));

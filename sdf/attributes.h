@@ -7,4 +7,4 @@
 
 // Writes the 95 attribute lines of `header` to `stream`; returns the result
 // of the last line's formatted write (negative on error).
-int write_header_attributes(std::FILE* stream, const Header* header);
+[[nodiscard]] int write_header_attributes(std::FILE* stream, const Header* header);

@@ -117,7 +117,9 @@ std::int32_t sdf_export(const char* path, const Header* header, const IntensityR
             sdf_write_data_section(f, values, count, offset) &&
             std::fprintf(f, "*\nData Offset = %d\n", int{offset}) >= 0;
   if (ok) {
-    write_header_attributes(f, header);
+    // Its result tells only of the last line; the stream's error flag,
+    // checked below, remembers a failure of any of them.
+    static_cast<void>(write_header_attributes(f, header));
     ok = std::fputs("*\n", f) >= 0 && !std::ferror(f);
   }
   const bool closed = file.close();

@@ -9,15 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "sdf/attributes.h"
-#include "platform/byte_order.h"
 #include "datafile/data_writer.h"
 #include "errors/errors.h"
+#include "platform/byte_order.h"
+#include "sdf/attributes.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"
 
 namespace {
 
+using testing_support::attribute_listing;
 using testing_support::read_bytes;
 using testing_support::run_program;
 using testing_support::RunResult;
@@ -26,18 +27,6 @@ using testing_support::write_bytes;
 using testing_support::write_text;
 
 std::string info_exe() { return TOVREL_INFO_EXE; }
-
-// What write_header_attributes writes for `h`.
-std::string listing_of(const Header& h) {
-  std::FILE* f = std::tmpfile();
-  write_header_attributes(f, &h);
-  std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
-  std::rewind(f);
-  std::size_t n = std::fread(text.data(), 1, text.size(), f);
-  text.resize(n);
-  std::fclose(f);
-  return text;
-}
 
 // A generated measurement written as a data file and converted by tovrel.
 struct Converted {
@@ -70,7 +59,7 @@ TEST(TovrelInfo, DataFileAndItsSdfPrintTheSameText) {
     EXPECT_EQ(from_dat.out, from_sdf.out) << "format " << format;
     EXPECT_EQ(from_dat.err, "");
     // The listing is the one the SDF trailer holds, then the summary.
-    std::string listing = listing_of(c.header);
+    std::string listing = attribute_listing(c.header);
     EXPECT_EQ(from_dat.out.substr(0, listing.size()), listing);
     PhaseSummary s = summarize_phase(c.header, c.phase);
     EXPECT_GT(s.valid, 0);

@@ -14,19 +14,7 @@
 
 namespace {
 
-// The listing of `h` as text, and the value the function returned.
-std::string listing(const Header& h, int* result = nullptr) {
-  std::FILE* f = std::tmpfile();
-  if (!f) throw std::runtime_error("tmpfile");
-  int r = write_header_attributes(f, &h);
-  if (result) *result = r;
-  std::string text;
-  std::rewind(f);
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-  std::fclose(f);
-  return text;
-}
+using testing_support::attribute_listing;
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -47,7 +35,7 @@ void fill(char (&field)[N], char c) {
 TEST(AttributeListing, AllZeroHeader) {
   Header h{};
   int result = 0;
-  std::vector<std::string> lines = lines_of(listing(h, &result));
+  std::vector<std::string> lines = lines_of(attribute_listing(h, &result));
   ASSERT_EQ(lines.size(), 95u);
   EXPECT_EQ(result, static_cast<int>(std::strlen("surface_filter=0\n")));
   EXPECT_EQ(lines[0], "magic_number=0");
@@ -82,7 +70,7 @@ TEST(AttributeListing, SignedUnsignedAndTheSerialChoice) {
   h.sys_serial = -2;
   h.sys_serial2 = 0;
   h.sys_err_file_name[0] = '\0';
-  std::string text = listing(h);
+  std::string text = attribute_listing(h);
   EXPECT_NE(text.find("\nsign=-1\n"), std::string::npos);
   EXPECT_EQ(text.rfind("magic_number=2283471727\n", 0), 0u);
   EXPECT_NE(text.find("\nheader_size=-834\n"), std::string::npos);
@@ -93,7 +81,7 @@ TEST(AttributeListing, SignedUnsignedAndTheSerialChoice) {
 
   // A 32-bit serial that is not 0 takes line 43 instead; never both.
   h.sys_serial2 = -1234567;
-  text = listing(h);
+  text = attribute_listing(h);
   EXPECT_NE(text.find("\nsys_serial2=-1234567\ninst_id="), std::string::npos);
   EXPECT_EQ(text.find("\nsys_serial="), std::string::npos);
   EXPECT_EQ(lines_of(text).size(), 95u);
@@ -110,7 +98,7 @@ TEST(AttributeListing, TextsAreBoundedByTheirFieldAndNotEscaped) {
   fill(h.sys_err_file_name, 'e');
   h.rem_fringes_mode = 0x4343;
   std::memcpy(h.part_name, "say \"hi\"\nnext\tline", 19);
-  std::string text = listing(h);
+  std::string text = attribute_listing(h);
   EXPECT_NE(text.find("\nswinfo.date=\"" + std::string(30, 'd') + "\"\n"), std::string::npos);
   EXPECT_NE(text.find("\ncomment=\"" + std::string(82, 'c') + "\"\n"), std::string::npos);
   EXPECT_NE(text.find("\nsys_err_file_name=\"" + std::string(200, 'e') + "\"\n"),
@@ -118,7 +106,7 @@ TEST(AttributeListing, TextsAreBoundedByTheirFieldAndNotEscaped) {
   EXPECT_NE(text.find("\npart_name=\"say \"hi\"\nnext\tline\"\n"), std::string::npos);
   // Bytes after the first NUL are of no meaning.
   std::memcpy(h.obj_name, "ab\0cdefghij", 12);
-  EXPECT_NE(listing(h).find("\nobj_name=\"ab\"\n"), std::string::npos);
+  EXPECT_NE(attribute_listing(h).find("\nobj_name=\"ab\"\n"), std::string::npos);
 }
 
 TEST(AttributeListing, FloatsAsTwelveWideTenDigits) {
@@ -134,7 +122,7 @@ TEST(AttributeListing, FloatsAsTwelveWideTenDigits) {
   h.refractive_index = -std::numeric_limits<float>::infinity();
   h.fiducials_a[13] = std::numeric_limits<float>::denorm_min();
   h.coords.z_rot = -1.5f;
-  std::string text = listing(h);
+  std::string text = attribute_listing(h);
   for (const char* line : {
            "\nintf_scale_factor=         0.5\n",
            "\nwavelength_in=6.327999813e-07\n",

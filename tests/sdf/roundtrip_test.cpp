@@ -11,30 +11,21 @@
 #include <string>
 #include <vector>
 
-#include "sdf/attributes.h"
 #include "datafile/data_writer.h"
 #include "datafile/reader.h"
+#include "errors/errors.h"
+#include "sdf/attributes.h"
 #include "sdf/sdf_import.h"
 #include "sdf/sdf_writer.h"
-#include "errors/errors.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"
 
 namespace {
 
+using testing_support::attribute_listing;
 using testing_support::run_program;
 using testing_support::RunResult;
 using testing_support::ScratchDir;
-
-std::string listing_of(const Header& h) {
-  std::FILE* f = std::tmpfile();
-  write_header_attributes(f, &h);
-  std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
-  std::rewind(f);
-  text.resize(std::fread(text.data(), 1, text.size(), f));
-  std::fclose(f);
-  return text;
-}
 
 // A finite float from random bits (any exponent, subnormals and zeros
 // included); `nonzero` keeps it away from 0.
@@ -194,7 +185,7 @@ TEST(RoundTrip, GeneratedFilesComeBackExactly) {
     expect_values_restored(want_phase, got_phase, what);
     EXPECT_EQ(got_phase.org_x, want_phase.org_x) << what;
     EXPECT_EQ(got_phase.org_y, want_phase.org_y) << what;
-    EXPECT_EQ(listing_of(got), listing_of(want)) << what;
+    EXPECT_EQ(attribute_listing(got), attribute_listing(want)) << what;
 
     // The block form hands out the same header bytes.
     std::vector<unsigned char> sw(kSoftwareInfoSize), tail(kHeaderTailSize);
@@ -222,7 +213,7 @@ TEST(RoundTrip, EmptyPhaseBlockReadsBackEmpty) {
   ASSERT_EQ(read_sdf_header(sdf.c_str(), &got, &got_phase), ERR_NONE);
   EXPECT_EQ(got_phase.count, 0);
   EXPECT_FALSE(got_phase.data);
-  EXPECT_EQ(listing_of(got), listing_of(header));
+  EXPECT_EQ(attribute_listing(got), attribute_listing(header));
 }
 
 TEST(RoundTrip, ExportEntryPointBuildsTheHeaderFromParts) {

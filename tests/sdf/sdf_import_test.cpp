@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "errors/errors.h"
 #include "platform/byte_order.h"
 #include "platform/memory.h"
-#include "errors/errors.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -13,30 +13,16 @@
 #include <string>
 #include <vector>
 
-#include "sdf/attributes.h"
-#include "platform/file_io.h"
-#include "sdf/text_out.h"
 #include "errors/errors.h"
+#include "platform/file_io.h"
+#include "sdf/attributes.h"
+#include "sdf/text_out.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"
 
 using namespace testing_support;
 
 namespace {
-
-// Everything written to a temporary stream by `write`.
-template <class Fn>
-std::string captured(Fn write) {
-  std::FILE* f = std::tmpfile();
-  if (!f) throw std::runtime_error("tmpfile");
-  write(f);
-  std::string text;
-  std::rewind(f);
-  char buf[65536];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-  std::fclose(f);
-  return text;
-}
 
 std::string data_section(const std::vector<std::int32_t>& values) {
   return captured([&](std::FILE* f) {
@@ -184,7 +170,7 @@ TEST(SdfExport, WholeFileLineByLine) {
       "5 0 7 \n"
       "*\n"
       "Data Offset = 0\n" +
-      captured([&](std::FILE* f) { write_header_attributes(f, &h); }) + "*\n";
+      captured([&](std::FILE* f) { EXPECT_GE(write_header_attributes(f, &h), 0); }) + "*\n";
   EXPECT_EQ(text, expected);
 }
 

@@ -5,8 +5,10 @@
 #include <iterator>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 
 #include "datafile/data_writer.h"
+#include "sdf/attributes.h"
 #include "tools/synthetic.h"
 
 #ifdef _WIN32
@@ -26,6 +28,25 @@ extern char** environ;
 #endif
 
 namespace testing_support {
+
+std::string captured(const std::function<void(std::FILE*)>& write) {
+  std::FILE* f = std::tmpfile();
+  if (!f) throw std::runtime_error("tmpfile");
+  write(f);
+  std::string text;
+  std::rewind(f);
+  char buf[65536];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+  std::fclose(f);
+  return text;
+}
+
+std::string attribute_listing(const Header& h, int* result) {
+  return captured([&](std::FILE* f) {
+    int r = write_header_attributes(f, &h);
+    if (result) *result = r;
+  });
+}
 
 namespace fs = std::filesystem;
 

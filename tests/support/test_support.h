@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,13 @@ RunResult run_program(const std::string& exe, const std::vector<std::string>& ar
 
 // The tovrel program built with the tests.
 inline std::string tovrel_exe() { return TOVREL_EXE; }
+
+// Everything `write` writes to a temporary binary stream.
+std::string captured(const std::function<void(std::FILE*)>& write);
+
+// The attribute listing of `h` as text; `result` (when given) receives what
+// write_header_attributes returned.
+std::string attribute_listing(const Header& h, int* result = nullptr);
 
 std::vector<std::uint8_t> read_bytes(const std::string& path);
 std::string read_text(const std::string& path);
