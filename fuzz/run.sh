@@ -60,7 +60,7 @@ fuzz_one() {
   mkdir -p "$work" "$findings" "$out/logs"
   # New inputs go to the first directory; the committed seeds are only read.
   # -timeout: one input taking longer than 10 s counts as a hang.
-  # -close_fd_mask=1: the import prints "Missing required fields." to stdout.
+  # -close_fd_mask=1: the import's notices ("Missing required fields.") go to stdout.
   nice -n 19 "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -close_fd_mask=1 -artifact_prefix="$findings/" \
     "$work" "fuzz/corpus/$target" >"$log" 2>&1 || true

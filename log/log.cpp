@@ -10,8 +10,12 @@ void stderr_sink(const char* text, void*) {
   std::fflush(stderr);
 }
 
+void stdout_sink(const char* text, void*) { std::fputs(text, stdout); }
+
 LogSink g_sink = stderr_sink;
 void* g_context = nullptr;
+LogSink g_notice_sink = stdout_sink;
+void* g_notice_context = nullptr;
 
 }  // namespace
 
@@ -43,4 +47,13 @@ void u_set_log_sink(LogSink sink, void* context, LogSink* previous, void** previ
   if (previous_context) *previous_context = g_context;
   g_sink = sink ? sink : stderr_sink;
   g_context = sink ? context : nullptr;
+}
+
+void u_notice(const char* text) { g_notice_sink(text, g_notice_context); }
+
+void u_set_notice_sink(LogSink sink, void* context, LogSink* previous, void** previous_context) {
+  if (previous) *previous = g_notice_sink == stdout_sink ? nullptr : g_notice_sink;
+  if (previous_context) *previous_context = g_notice_context;
+  g_notice_sink = sink ? sink : stdout_sink;
+  g_notice_context = sink ? context : nullptr;
 }

@@ -19,3 +19,13 @@ void u_vlog(const char* format, va_list args);
 // through the out-parameters when they are given.
 void u_set_log_sink(LogSink sink, void* context, LogSink* previous = nullptr,
                     void** previous_context = nullptr);
+
+// Notices: the few messages the library addresses to the user of a program
+// rather than to its log (an SDF import that lacks required fields says so).
+// The default notice sink writes the text to standard output; the library
+// never writes to standard output any other way.
+void u_notice(const char* text);
+
+// Replaces the notice sink (nullptr restores the default), as u_set_log_sink.
+void u_set_notice_sink(LogSink sink, void* context, LogSink* previous = nullptr,
+                       void** previous_context = nullptr);

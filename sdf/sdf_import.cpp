@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "errors/errors.h"
+#include "log/log.h"
 #include "platform/byte_order.h"
 #include "platform/file_io.h"
 #include "sdf/sdf_writer.h"
@@ -659,7 +660,7 @@ std::int32_t read_trailer(LineReader& lines, Header& h, std::int64_t& data_offse
     }
   }
   if (seen != kAllRequired) {
-    std::fputs("Missing required fields.\n", stdout);
+    u_notice("Missing required fields.\n");
     return ERR_CORRUPT_DATA_FILE;
   }
   return ERR_NONE;

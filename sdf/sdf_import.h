@@ -19,17 +19,20 @@
 // the file has one). A restored value that no valid phase value can hold
 // (below INT32_MIN, or at or above kInvalidPhase after rounding) gives
 // ERR_PARAM_OUT_OF_RANGE; it is never wrapped. A trailer without the eight
-// required fields prints "Missing required fields." on standard output and
+// required fields sends "Missing required fields." to the notice sink (log.h) and
 // gives ERR_CORRUPT_DATA_FILE.
-[[nodiscard]] std::int32_t read_sdf_file(const char* path, void* software_info_out, void* header_tail_out,
-                           IntensityRecord* intensity_out, PhaseRecord* phase_out);
+[[nodiscard]] std::int32_t read_sdf_file(const char* path, void* software_info_out,
+                                         void* header_tail_out, IntensityRecord* intensity_out,
+                                         PhaseRecord* phase_out);
 
 // The same import, handing out the whole header record (magic number, format,
 // size and phase geometry included). Both outputs are required.
-[[nodiscard]] std::int32_t read_sdf_header(const char* path, Header* header_out, PhaseRecord* phase_out);
+[[nodiscard]] std::int32_t read_sdf_header(const char* path, Header* header_out,
+                                           PhaseRecord* phase_out);
 
 // Builds a header record from the given parts and writes it with `phase` as
 // an SDF file. A record without data counts as absent; ERR_INVALID_PARAM when
 // both are absent or the phase record holds fewer values than its geometry.
-[[nodiscard]] std::int32_t write_sdf_file(const char* path, const void* software_info, const void* header_tail,
-                            const IntensityRecord* intensity, const PhaseRecord* phase);
+[[nodiscard]] std::int32_t write_sdf_file(const char* path, const void* software_info,
+                                          const void* header_tail, const IntensityRecord* intensity,
+                                          const PhaseRecord* phase);

@@ -14,8 +14,8 @@
 // ERR_CANT_CREATE_FILE (the file cannot be opened for writing) or
 // ERR_CANT_WRITE_FILE (any write or the final close failed; what was written
 // stays on disk).
-[[nodiscard]] std::int32_t sdf_export(const char* path, const Header* header, const IntensityRecord* intensity,
-                        const PhaseRecord* phase);
+[[nodiscard]] std::int32_t sdf_export(const char* path, const Header* header,
+                                      const IntensityRecord* intensity, const PhaseRecord* phase);
 
 // The pieces of the data section, for the writer, its tests and benchmarks.
 
@@ -28,8 +28,8 @@ std::int32_t sdf_data_offset(const std::int32_t* values, std::int32_t count);
 // 4294967295 for an invalid point) as "%u " would, ten to a line, a line
 // break after every tenth value and after a shorter last line. Nothing for
 // count <= 0. False when a write failed.
-[[nodiscard]] bool sdf_write_data_section(std::FILE* stream, const std::int32_t* values, std::int32_t count,
-                            std::int32_t offset);
+[[nodiscard]] bool sdf_write_data_section(std::FILE* stream, const std::int32_t* values,
+                                          std::int32_t count, std::int32_t offset);
 
 // The height of one phase count: intf_scale_factor x obliquity_factor x
 // wavelength_in / 4096 (phase_res 0) or / 32768, each step rounded to single
