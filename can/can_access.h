@@ -84,77 +84,85 @@ class CanAccess {
  public:
   virtual ~CanAccess() = default;
 
-  virtual std::int32_t sdo_read(std::uint32_t node, std::uint32_t index, std::uint32_t subindex,
-                                void* buffer, std::uint32_t size, CanSdoResult* result) = 0;
-  virtual std::int32_t sdo_write(std::uint32_t node, std::uint32_t index, std::uint32_t subindex,
-                                 const void* buffer, std::uint32_t size, CanSdoResult* result) = 0;
-  virtual std::int32_t find_node(std::uint32_t node, std::uint32_t* status) = 0;
-  virtual std::int32_t get_node_state(std::uint32_t node, std::uint8_t* state) = 0;
+  [[nodiscard]] virtual std::int32_t sdo_read(std::uint32_t node, std::uint32_t index,
+                                              std::uint32_t subindex, void* buffer,
+                                              std::uint32_t size, CanSdoResult* result) = 0;
+  [[nodiscard]] virtual std::int32_t sdo_write(std::uint32_t node, std::uint32_t index,
+                                               std::uint32_t subindex, const void* buffer,
+                                               std::uint32_t size, CanSdoResult* result) = 0;
+  [[nodiscard]] virtual std::int32_t find_node(std::uint32_t node, std::uint32_t* status) = 0;
+  [[nodiscard]] virtual std::int32_t get_node_state(std::uint32_t node, std::uint8_t* state) = 0;
   // Fills up to `capacity` present node IDs; `count` is the number present.
   // A list that does not fit gives CAN_BUF_TOO_SMALL (count still set).
-  virtual std::int32_t enumerate_nodes(std::uint8_t* nodes, std::uint32_t capacity,
-                                       std::uint32_t* count) = 0;
-  virtual std::int32_t enumerate_bridges(CanBridgeInfo* bridges, std::uint32_t capacity,
-                                         std::uint32_t* count) = 0;
+  [[nodiscard]] virtual std::int32_t enumerate_nodes(std::uint8_t* nodes, std::uint32_t capacity,
+                                                     std::uint32_t* count) = 0;
+  [[nodiscard]] virtual std::int32_t enumerate_bridges(CanBridgeInfo* bridges,
+                                                       std::uint32_t capacity,
+                                                       std::uint32_t* count) = 0;
   // Connects to `bridge` (nullptr: the first bridge found).
-  virtual std::int32_t connect(const CanBridgeInfo* bridge) = 0;
-  virtual std::int32_t disconnect() = 0;
-  virtual std::int32_t get_firmware_version(std::uint16_t* major, std::uint16_t* minor) = 0;
-  virtual std::int32_t get_bridge_configuration(CanBridgeConfig* config) = 0;
-  virtual std::int32_t set_bridge_configuration(const CanBridgeConfig* config) = 0;
-  virtual std::int32_t get_last_bridge_error(std::int32_t* error) = 0;
-  virtual std::int32_t reset_bridge() = 0;
-  virtual std::int32_t register_events(CanEventCallback callback, void* context) = 0;
-  virtual std::int32_t register_pdo(std::uint32_t cob_id) = 0;
+  [[nodiscard]] virtual std::int32_t connect(const CanBridgeInfo* bridge) = 0;
+  [[nodiscard]] virtual std::int32_t disconnect() = 0;
+  [[nodiscard]] virtual std::int32_t get_firmware_version(std::uint16_t* major,
+                                                          std::uint16_t* minor) = 0;
+  [[nodiscard]] virtual std::int32_t get_bridge_configuration(CanBridgeConfig* config) = 0;
+  [[nodiscard]] virtual std::int32_t set_bridge_configuration(const CanBridgeConfig* config) = 0;
+  [[nodiscard]] virtual std::int32_t get_last_bridge_error(std::int32_t* error) = 0;
+  [[nodiscard]] virtual std::int32_t reset_bridge() = 0;
+  [[nodiscard]] virtual std::int32_t register_events(CanEventCallback callback, void* context) = 0;
+  [[nodiscard]] virtual std::int32_t register_pdo(std::uint32_t cob_id) = 0;
   // Takes the oldest waiting message of a registered COB-ID; CAN_NO_PDO when
   // none is waiting.
-  virtual std::int32_t get_pdo(CanPdo* pdo) = 0;
-  virtual std::int32_t unregister_pdos() = 0;
+  [[nodiscard]] virtual std::int32_t get_pdo(CanPdo* pdo) = 0;
+  [[nodiscard]] virtual std::int32_t unregister_pdos() = 0;
 };
 
 // The process-wide backend. The first use creates the default one, a
-// simulated bridge holding the instrument's nodes (see can/sim_bridge.h).
+// simulated bridge holding the instrument's nodes (see can/sim/sim_bridge.h).
 CanAccess& can_access();
 // Replaces the backend (nullptr restores a fresh default) and returns the
 // previous one. Not to be called while another thread is inside a CAN_ call.
 std::unique_ptr<CanAccess> can_set_access(std::unique_ptr<CanAccess> access);
 
 // The library operations, forwarded to the process-wide backend.
-std::int32_t CAN_SDORead(std::uint32_t node, std::uint32_t index, std::uint32_t subindex,
-                         void* buffer, std::uint32_t size, CanSdoResult* result);
-std::int32_t CAN_SDOWrite(std::uint32_t node, std::uint32_t index, std::uint32_t subindex,
-                          const void* buffer, std::uint32_t size, CanSdoResult* result);
-std::int32_t CAN_FindNode(std::uint32_t node, std::uint32_t* status);
-std::int32_t CAN_GetNodeState(std::uint32_t node, std::uint8_t* state);
-std::int32_t CAN_EnumerateNodes(std::uint8_t* nodes, std::uint32_t capacity, std::uint32_t* count);
-std::int32_t CAN_EnumerateBridges(CanBridgeInfo* bridges, std::uint32_t capacity,
-                                  std::uint32_t* count);
-std::int32_t CAN_Connect(const CanBridgeInfo* bridge);
-std::int32_t CAN_Disconnect();
-std::int32_t CAN_GetFirmwareVersion(std::uint16_t* major, std::uint16_t* minor);
-std::int32_t CAN_GetBridgeConfiguration(CanBridgeConfig* config);
-std::int32_t CAN_SetBridgeConfiguration(const CanBridgeConfig* config);
-std::int32_t CAN_GetLastBridgeError(std::int32_t* error);
-std::int32_t CAN_ResetBridge();
-std::int32_t CAN_RegisterEvents(CanEventCallback callback, void* context);
-std::int32_t CAN_RegisterPDO(std::uint32_t cob_id);
-std::int32_t CAN_GetPDO(CanPdo* pdo);
-std::int32_t CAN_UnregisterPDOs();
+[[nodiscard]] std::int32_t CAN_SDORead(std::uint32_t node, std::uint32_t index,
+                                       std::uint32_t subindex, void* buffer, std::uint32_t size,
+                                       CanSdoResult* result);
+[[nodiscard]] std::int32_t CAN_SDOWrite(std::uint32_t node, std::uint32_t index,
+                                        std::uint32_t subindex, const void* buffer,
+                                        std::uint32_t size, CanSdoResult* result);
+[[nodiscard]] std::int32_t CAN_FindNode(std::uint32_t node, std::uint32_t* status);
+[[nodiscard]] std::int32_t CAN_GetNodeState(std::uint32_t node, std::uint8_t* state);
+[[nodiscard]] std::int32_t CAN_EnumerateNodes(std::uint8_t* nodes, std::uint32_t capacity,
+                                              std::uint32_t* count);
+[[nodiscard]] std::int32_t CAN_EnumerateBridges(CanBridgeInfo* bridges, std::uint32_t capacity,
+                                                std::uint32_t* count);
+[[nodiscard]] std::int32_t CAN_Connect(const CanBridgeInfo* bridge);
+[[nodiscard]] std::int32_t CAN_Disconnect();
+[[nodiscard]] std::int32_t CAN_GetFirmwareVersion(std::uint16_t* major, std::uint16_t* minor);
+[[nodiscard]] std::int32_t CAN_GetBridgeConfiguration(CanBridgeConfig* config);
+[[nodiscard]] std::int32_t CAN_SetBridgeConfiguration(const CanBridgeConfig* config);
+[[nodiscard]] std::int32_t CAN_GetLastBridgeError(std::int32_t* error);
+[[nodiscard]] std::int32_t CAN_ResetBridge();
+[[nodiscard]] std::int32_t CAN_RegisterEvents(CanEventCallback callback, void* context);
+[[nodiscard]] std::int32_t CAN_RegisterPDO(std::uint32_t cob_id);
+[[nodiscard]] std::int32_t CAN_GetPDO(CanPdo* pdo);
+[[nodiscard]] std::int32_t CAN_UnregisterPDOs();
 
 // The one mapping from a library status to an error code: 1 gives 0, the
 // known failures their ERR_CAN_ code, 0 and any other value ERR_UNKNOWN.
-std::int32_t can_status_to_error(std::int32_t status);
+[[nodiscard]] std::int32_t can_status_to_error(std::int32_t status);
 
 // Logs a failed library call as "<caller>: <operation> canErr = <status>" and
 // returns the mapped error code; returns 0 without logging when status is 1.
-std::int32_t can_check_status(const char* caller, const char* operation, std::int32_t status);
+[[nodiscard]] std::int32_t can_check_status(const char* caller, const char* operation,
+                                            std::int32_t status);
 
 // Bridge-level operations of the instrument code, each logging a failure in
 // the same form with its caller's name.
-std::int32_t can_connect_bridge(const char* caller);
-std::int32_t can_disconnect_bridge(const char* caller);
+[[nodiscard]] std::int32_t can_connect_bridge(const char* caller);
+[[nodiscard]] std::int32_t can_disconnect_bridge(const char* caller);
 // Resets the bridge; a failure logs "CAN_ResetBridge canErr <status>".
-std::int32_t can_reset_bridge();
+[[nodiscard]] std::int32_t can_reset_bridge();
 // The bridge firmware version; both out-values are set to 0 on failure.
-std::int32_t can_bridge_firmware_version(const char* caller, std::uint16_t* major,
-                                         std::uint16_t* minor);
+[[nodiscard]] std::int32_t can_bridge_firmware_version(const char* caller, std::uint16_t* major,
+                                                       std::uint16_t* minor);

@@ -16,28 +16,11 @@ const char* can_node_name(std::uint8_t id) {
 
 std::uint8_t* can_node_available_flag(CanInstrument& instrument, std::uint8_t id) {
   switch (id) {
-    case CAN_NODE_ID_LARGEAP:
-      return &instrument.largeap_available;
-    case CAN_NODE_ID_LED:
-      return &instrument.led_available;
-    case CAN_NODE_ID_TRIPLEPZT:
-      return &instrument.triplepzt_available;
-    case CAN_NODE_ID_BRUSHMOTOR:
-      return &instrument.brushmotor_available;
-    case CAN_NODE_ID_FOCUS_NDW:
-      return &instrument.focus_ndw_available;
-    case CAN_NODE_ID_AUX_MOTOR:
-      return &instrument.aux_motor_available;
-    case CAN_NODE_ID_DD_RS:
-      return &instrument.dd_rs_available;
-    case CAN_NODE_ID_DD_ZOOM:
-      return &instrument.dd_zoom_available;
-    case CAN_NODE_ID_WAND:
-      return &instrument.wand_available;
-    case CAN_NODE_ID_WAND2:
-      return &instrument.wand2_available;
-    case CAN_NODE_ID_RAMP:
-      return &instrument.ramp_available;
+#define CAN_NODE(enumerator, node_id, flag, description) \
+  case enumerator:                                       \
+    return &instrument.flag;
+#include "can/can_nodes.def"
+#undef CAN_NODE
     default:
       return nullptr;
   }

@@ -4,6 +4,7 @@
 #include "can/can_time.h"
 #include "errors/errors.h"
 #include "log/log.h"
+#include "platform/byte_order.h"
 
 namespace {
 
@@ -26,11 +27,12 @@ std::int32_t finish_transfer(const char* op, std::int32_t status, const CanSdoRe
     return err;
   }
   if (result.outcome == kSdoConfirmed) return ERR_NONE;
-  // %lX takes an unsigned long; the code is 32 bits wide on every platform.
-  u_log("%s called by %s: err=%s, result=%d, abortcode=%8.8lX\n", op, caller, error_name(sdo_error),
-        static_cast<int>(result.outcome), static_cast<unsigned long>(result.abort_code));
   // A node that does not confirm is a failure even if the caller passed 0.
-  return sdo_error != ERR_NONE ? sdo_error : ERR_CAN_ERROR;
+  std::int32_t err = sdo_error != ERR_NONE ? sdo_error : ERR_CAN_ERROR;
+  // %lX takes an unsigned long; the code is 32 bits wide on every platform.
+  u_log("%s called by %s: err=%s, result=%d, abortcode=%8.8lX\n", op, caller, error_name(err),
+        static_cast<int>(result.outcome), static_cast<unsigned long>(result.abort_code));
+  return err;
 }
 
 }  // namespace
@@ -116,9 +118,7 @@ std::int32_t can_read_productID(const CanInstrument& instrument, std::uint8_t no
   std::uint8_t bytes[4] = {};
   std::int32_t err = can_sdo_read2(node, 0x1018, 2, bytes, 4, 0, ERR_CAN_ERROR, __func__);
   if (err != ERR_NONE) return err;
-  *product_id = static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-                (static_cast<std::uint32_t>(bytes[2]) << 16) |
-                (static_cast<std::uint32_t>(bytes[3]) << 24);
+  *product_id = load_le32(bytes);
   return ERR_NONE;
 }
 
@@ -129,7 +129,7 @@ std::int32_t can_read_version(const CanInstrument& instrument, std::uint8_t node
   std::uint8_t bytes[4] = {};
   std::int32_t err = can_sdo_read2(node, 0x1018, 3, bytes, 4, 0, ERR_CAN_ERROR, __func__);
   if (err != ERR_NONE) return err;
-  *minor = static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-  *major = static_cast<std::uint16_t>(bytes[2] | (bytes[3] << 8));
+  *minor = load_le16(bytes);
+  *major = load_le16(bytes + 2);
   return ERR_NONE;
 }

@@ -39,8 +39,10 @@ class FakeCanClock : public CanClock {
   std::vector<std::uint32_t> sleeps_;
 };
 
-// The process-wide clock (a SteadyCanClock unless replaced). can_set_clock
-// does not take ownership; nullptr restores the real clock.
+// The process-wide clock (a SteadyCanClock unless replaced), the one clock
+// of the CAN layer: the waits pause on it and the simulated bridge reads its
+// nodes' state and its timeouts from it. can_set_clock does not take
+// ownership; nullptr restores the real clock.
 CanClock& can_clock();
 void can_set_clock(CanClock* clock);
 
@@ -57,7 +59,7 @@ class CanEvent {
   void reset();
   bool is_set();
   // Waits up to `ms` real milliseconds for the event; true when it is set.
-  bool wait_ms(std::uint32_t ms);
+  [[nodiscard]] bool wait_ms(std::uint32_t ms);
 
  private:
   std::mutex mutex_;

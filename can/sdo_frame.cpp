@@ -1,5 +1,7 @@
 #include "can/sdo_frame.h"
 
+#include "platform/byte_order.h"
+
 namespace {
 
 // Command bytes (client command specifier in bits 5-7).
@@ -16,8 +18,7 @@ CanFrame header_frame(std::uint32_t cob_id, std::uint8_t command, std::uint16_t 
   frame.cob_id = cob_id;
   frame.length = 8;
   frame.data[0] = command;
-  frame.data[1] = static_cast<std::uint8_t>(index & 0xFF);
-  frame.data[2] = static_cast<std::uint8_t>(index >> 8);
+  store_le16(frame.data + 1, index);
   frame.data[3] = subindex;
   return frame;
 }
@@ -27,16 +28,9 @@ std::uint8_t expedited_command(std::uint8_t base, std::size_t size) {
   return static_cast<std::uint8_t>(base | kExpedited | kSizeGiven | ((4 - size) << 2));
 }
 
-std::uint16_t frame_index(const CanFrame& frame) {
-  return static_cast<std::uint16_t>(frame.data[1] | (frame.data[2] << 8));
-}
+std::uint16_t frame_index(const CanFrame& frame) { return load_le16(frame.data + 1); }
 
-std::uint32_t frame_u32(const CanFrame& frame) {
-  return static_cast<std::uint32_t>(frame.data[4]) |
-         (static_cast<std::uint32_t>(frame.data[5]) << 8) |
-         (static_cast<std::uint32_t>(frame.data[6]) << 16) |
-         (static_cast<std::uint32_t>(frame.data[7]) << 24);
-}
+std::uint32_t frame_u32(const CanFrame& frame) { return load_le32(frame.data + 4); }
 
 SdoReply protocol_error(std::uint32_t code) {
   SdoReply reply;
@@ -62,7 +56,7 @@ CanFrame sdo_download_request(std::uint8_t node, std::uint16_t index, std::uint8
 CanFrame sdo_abort_frame(std::uint32_t cob_id, std::uint16_t index, std::uint8_t subindex,
                          std::uint32_t code) {
   CanFrame frame = header_frame(cob_id, kAbortCommand, index, subindex);
-  for (int i = 0; i < 4; ++i) frame.data[4 + i] = static_cast<std::uint8_t>(code >> (8 * i));
+  store_le32(frame.data + 4, code);
   return frame;
 }
 

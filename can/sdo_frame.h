@@ -32,6 +32,9 @@ inline constexpr std::uint32_t kAbortValueRange = 0x06090030;
 inline constexpr std::uint32_t kAbortGeneral = 0x08000000;
 inline constexpr std::uint32_t kAbortDeviceState = 0x08000022;
 
+// What an object-dictionary entry allows over SDO.
+enum class CanObjectAccess : std::uint8_t { kReadOnly, kWriteOnly, kReadWrite };
+
 // Client requests.
 CanFrame sdo_upload_request(std::uint8_t node, std::uint16_t index, std::uint8_t subindex);
 // `size` is 1..4 bytes taken from `bytes`.

@@ -4,172 +4,16 @@
 #include <cstring>
 
 #include "can/can_nodes.h"
+#include "can/can_time.h"
 
 namespace {
 
 bool valid_node(std::uint32_t node) { return node >= 1 && node <= 127; }
 bool valid_size(std::uint32_t size) { return size == 1 || size == 2 || size == 4; }
 
-void put_u32(std::uint8_t* bytes, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint32_t get_u32(const std::uint8_t* bytes, std::size_t size) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < size; ++i) value |= static_cast<std::uint32_t>(bytes[i]) << (8 * i);
-  return value;
-}
-
-std::uint32_t size_mask(std::uint8_t size) {
-  return size >= 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
-}
-
-constexpr std::uint32_t kSimVendor = 0x000005A1;
-
 }  // namespace
 
-// --- SimNode ----------------------------------------------------------------
-
-SimNode::SimNode(std::uint8_t id) : id_(id) {
-  add_entry(0x1000, 0, SimAccess::kReadOnly, 4, 0x00000191);
-  set_identity(kSimVendor, 0x00010000u | id, 0x00010000, 1000u + id);
-}
-
-void SimNode::add_entry(std::uint16_t index, std::uint8_t subindex, SimAccess access,
-                        std::uint8_t size, std::uint32_t value) {
-  size = std::clamp<std::uint8_t>(size, 1, 4);
-  entries_[key(index, subindex)] = Entry{access, size, value & size_mask(size)};
-}
-
-std::optional<std::uint32_t> SimNode::value(std::uint16_t index, std::uint8_t subindex) const {
-  auto it = entries_.find(key(index, subindex));
-  if (it == entries_.end()) return std::nullopt;
-  return it->second.value;
-}
-
-void SimNode::set_value(std::uint16_t index, std::uint8_t subindex, std::uint32_t value) {
-  auto it = entries_.find(key(index, subindex));
-  if (it != entries_.end()) it->second.value = value & size_mask(it->second.size);
-}
-
-void SimNode::set_identity(std::uint32_t vendor, std::uint32_t product, std::uint32_t version,
-                           std::uint32_t serial) {
-  add_entry(0x1018, 0, SimAccess::kReadOnly, 1, 4);
-  add_entry(0x1018, 1, SimAccess::kReadOnly, 4, vendor);
-  add_entry(0x1018, 2, SimAccess::kReadOnly, 4, product);
-  add_entry(0x1018, 3, SimAccess::kReadOnly, 4, version);
-  add_entry(0x1018, 4, SimAccess::kReadOnly, 4, serial);
-}
-
-void SimNode::add_dual_motor_entries() {
-  add_entry(0x2000, 0, SimAccess::kReadWrite, 1);       // motor 1 control
-  add_entry(0x2002, 0, SimAccess::kReadWrite, 1);       // motor 1 mode
-  add_entry(0x2004, 0, SimAccess::kReadWrite, 4);       // motor 1 target velocity (float)
-  add_entry(0x2020, 0, SimAccess::kWriteOnly, 1);       // motor 2 control
-  add_entry(0x2021, 0, SimAccess::kReadOnly, 1);        // motor 2 status
-  add_entry(0x2028, 0, SimAccess::kReadWrite, 2);       // motor 2 level
-  add_entry(0x2034, 0, SimAccess::kReadWrite, 2);       // motor 2 current
-  add_entry(0x2036, 0, SimAccess::kReadOnly, 2, 1500);  // motor 2 maximum current
-  add_entry(0x2047, 0, SimAccess::kReadOnly, 1, 1);     // motor 2 position
-  add_entry(0x2044, 8, SimAccess::kReadWrite, 1);       // keypress mode
-}
-
-void SimNode::set_operational_after(std::int64_t delay_ms, std::uint64_t since_ms) {
-  fixed_state_.reset();
-  operational_delay_ms_ = delay_ms;
-  since_ms_ = since_ms;
-}
-
-void SimNode::set_state(CanNodeState state) { fixed_state_ = state; }
-
-CanNodeState SimNode::state(std::uint64_t now_ms) const {
-  if (silent_) return CAN_STATE_UNKNOWN;
-  if (fixed_state_) return *fixed_state_;
-  if (operational_delay_ms_ < 0) return CAN_STATE_PREOPERATIONAL;
-  if (now_ms >= since_ms_ + static_cast<std::uint64_t>(operational_delay_ms_))
-    return CAN_STATE_OPERATIONAL;
-  return CAN_STATE_PREOPERATIONAL;
-}
-
-void SimNode::abort_on(std::uint16_t index, std::uint8_t subindex, std::uint32_t code) {
-  aborts_[key(index, subindex)] = code;
-}
-
-CanFrame SimNode::styled(CanFrame reply, bool upload) const {
-  switch (style_) {
-    case SimReplyStyle::kNormal:
-      break;
-    case SimReplyStyle::kNoSize:
-      if (upload && (reply.data[0] & 0xE0) == 0x40) reply.data[0] = 0x42;
-      break;
-    case SimReplyStyle::kShortFrame:
-      if (upload && (reply.data[0] & 0xE0) == 0x40)
-        reply.length = static_cast<std::uint8_t>(4 + 4 - ((reply.data[0] >> 2) & 3));
-      else if ((reply.data[0] & 0xE0) != 0x80)
-        reply.length = 4;
-      break;
-    case SimReplyStyle::kSegmented:
-      if (upload && (reply.data[0] & 0xE0) == 0x40) {
-        reply.data[0] = 0x41;  // segmented, size in bytes 4-7
-        put_u32(reply.data + 4, 4);
-      }
-      break;
-    case SimReplyStyle::kWrongObject:
-      reply.data[3] = static_cast<std::uint8_t>(reply.data[3] + 1);
-      break;
-    case SimReplyStyle::kUnknownCommand:
-      reply.data[0] = 0xE0;
-      break;
-  }
-  return reply;
-}
-
-std::optional<CanFrame> SimNode::on_frame(const CanFrame& request) {
-  received_.push_back(request);
-  if (silent_) return std::nullopt;
-  SdoRequest req = sdo_decode_request(request);
-  std::uint32_t reply_id = kSdoReplyBase + id_;
-  if (req.kind == SdoRequest::kAbort) return std::nullopt;  // a client abort gets no answer
-  if (req.kind == SdoRequest::kInvalid)
-    return sdo_abort_frame(reply_id, req.index, req.subindex, kAbortUnknownCommand);
-  bool upload = req.kind == SdoRequest::kUpload;
-
-  // Server checks in the usual order: injected fault, object, subindex,
-  // access, length.
-  std::uint32_t code = 0;
-  auto abort_it = aborts_.find(key(req.index, req.subindex));
-  auto it = entries_.find(key(req.index, req.subindex));
-  if (abort_it != aborts_.end()) {
-    code = abort_it->second;
-  } else if (it == entries_.end()) {
-    bool index_known = false;
-    for (const auto& [k, entry] : entries_) {
-      (void)entry;
-      if ((k >> 8) == req.index) index_known = true;
-    }
-    code = index_known ? kAbortNoSubindex : kAbortNoObject;
-  } else if (upload && it->second.access == SimAccess::kWriteOnly) {
-    code = kAbortReadWriteOnly;
-  } else if (!upload && it->second.access == SimAccess::kReadOnly) {
-    code = kAbortWriteReadOnly;
-  } else if (!upload && req.size != it->second.size) {
-    code = kAbortLengthMismatch;
-  }
-  if (code != 0) return styled(sdo_abort_frame(reply_id, req.index, req.subindex, code), upload);
-
-  Entry& entry = it->second;
-  if (upload) {
-    std::uint8_t bytes[4];
-    put_u32(bytes, entry.value);
-    return styled(sdo_upload_reply(id_, req.index, req.subindex, bytes, entry.size), true);
-  }
-  entry.value = get_u32(req.data, req.size);
-  return styled(sdo_download_reply(id_, req.index, req.subindex), false);
-}
-
-// --- SimBridge --------------------------------------------------------------
-
-SimBridge::SimBridge(CanClock* clock) : clock_(clock) {
+SimBridge::SimBridge() {
   const std::uint8_t mac[6] = {0x02, 0x00, 0x5E, 0x10, 0x20, 0x30};
   std::memcpy(info_.mac, mac, sizeof mac);
   const std::uint8_t ip[4] = {192, 168, 100, 20};
@@ -182,7 +26,7 @@ SimBridge::SimBridge(CanClock* clock) : clock_(clock) {
 SimNode& SimBridge::add_node(std::uint8_t id) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   auto node = std::make_unique<SimNode>(id);
-  node->set_operational_after(0, clock().now_ms());
+  node->set_operational_after(0, can_clock().now_ms());
   SimNode& ref = *node;
   nodes_[id] = std::move(node);
   return ref;
@@ -250,66 +94,65 @@ void SimBridge::send(const CanFrame& frame) {
 std::int32_t SimBridge::transfer(std::uint32_t node_id, std::uint32_t index, std::uint32_t subindex,
                                  bool upload, std::uint8_t* bytes, std::uint32_t size,
                                  CanSdoResult* result) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t status = begin_call(true);
-  if (status != CAN_OK) return status;
-  if (!valid_node(node_id) || index > 0xFFFF || subindex > 0xFF || !valid_size(size) || !bytes ||
-      !result)
-    return CAN_ERR;
+  return locked_call(true, [&]() -> std::int32_t {
+    if (!valid_node(node_id) || index > 0xFFFF || subindex > 0xFF || !valid_size(size) || !bytes ||
+        !result)
+      return CAN_ERR;
 
-  *result = CanSdoResult{};
-  auto id = static_cast<std::uint8_t>(node_id);
-  auto idx = static_cast<std::uint16_t>(index);
-  auto sub = static_cast<std::uint8_t>(subindex);
-  CanFrame request =
-      upload ? sdo_upload_request(id, idx, sub) : sdo_download_request(id, idx, sub, bytes, size);
-  ++counters_.sdo_transfers;
-  send(request);
+    *result = CanSdoResult{};
+    auto id = static_cast<std::uint8_t>(node_id);
+    auto idx = static_cast<std::uint16_t>(index);
+    auto sub = static_cast<std::uint8_t>(subindex);
+    CanFrame request =
+        upload ? sdo_upload_request(id, idx, sub) : sdo_download_request(id, idx, sub, bytes, size);
+    ++counters_.sdo_transfers;
+    send(request);
 
-  SimNode* target = node(id);
-  std::optional<CanFrame> reply = target ? target->on_frame(request) : std::nullopt;
-  if (!reply) {
-    // Nobody answered: wait out the timeout, then abort the transfer.
-    clock().sleep_ms(sdo_timeout_ms_);
-    send(sdo_abort_frame(kSdoRequestBase + id, idx, sub, kAbortTimeout));
-    result->outcome = kSdoNoAnswer;
-    result->abort_code = kAbortTimeout;
-    return CAN_TIMEOUT;
-  }
+    SimNode* target = node(id);
+    std::optional<CanFrame> reply = target ? target->on_frame(request) : std::nullopt;
+    if (!reply) {
+      // Nobody answered: wait out the timeout, then abort the transfer.
+      can_clock().sleep_ms(sdo_timeout_ms_);
+      send(sdo_abort_frame(kSdoRequestBase + id, idx, sub, kAbortTimeout));
+      result->outcome = kSdoNoAnswer;
+      result->abort_code = kAbortTimeout;
+      return CAN_TIMEOUT;
+    }
 
-  SdoReply decoded = sdo_decode_reply(*reply, upload, idx, sub);
-  switch (decoded.kind) {
-    case SdoReply::kAbort:
-      result->outcome = kSdoAborted;
-      result->abort_code = decoded.abort_code;
-      return CAN_OK;
-    case SdoReply::kProtocolError: {
-      // Release the server and report the transfer as aborted by us.
-      CanFrame abort = sdo_abort_frame(kSdoRequestBase + id, idx, sub, decoded.abort_code);
+    SdoReply decoded = sdo_decode_reply(*reply, upload, idx, sub);
+    switch (decoded.kind) {
+      case SdoReply::kAbort:
+        result->outcome = kSdoAborted;
+        result->abort_code = decoded.abort_code;
+        return CAN_OK;
+      case SdoReply::kProtocolError: {
+        // Release the server and report the transfer as aborted by us.
+        CanFrame abort = sdo_abort_frame(kSdoRequestBase + id, idx, sub, decoded.abort_code);
+        send(abort);
+        target->on_frame(abort);
+        result->outcome = kSdoAborted;
+        result->abort_code = decoded.abort_code;
+        return CAN_OK;
+      }
+      case SdoReply::kDownloadDone:
+        result->outcome = kSdoConfirmed;
+        return CAN_OK;
+      case SdoReply::kUploadData:
+        break;
+    }
+    if (decoded.size > size) {
+      CanFrame abort = sdo_abort_frame(kSdoRequestBase + id, idx, sub, kAbortLengthTooHigh);
       send(abort);
       target->on_frame(abort);
       result->outcome = kSdoAborted;
-      result->abort_code = decoded.abort_code;
-      return CAN_OK;
+      result->abort_code = kAbortLengthTooHigh;
+      return CAN_BUF_TOO_SMALL;
     }
-    case SdoReply::kDownloadDone:
-      result->outcome = kSdoConfirmed;
-      return CAN_OK;
-    case SdoReply::kUploadData:
-      break;
-  }
-  if (decoded.size > size) {
-    CanFrame abort = sdo_abort_frame(kSdoRequestBase + id, idx, sub, kAbortLengthTooHigh);
-    send(abort);
-    target->on_frame(abort);
-    result->outcome = kSdoAborted;
-    result->abort_code = kAbortLengthTooHigh;
-    return CAN_BUF_TOO_SMALL;
-  }
-  std::memset(bytes, 0, size);
-  std::memcpy(bytes, decoded.data, decoded.size);
-  result->outcome = kSdoConfirmed;
-  return CAN_OK;
+    std::memset(bytes, 0, size);
+    std::memcpy(bytes, decoded.data, decoded.size);
+    result->outcome = kSdoConfirmed;
+    return CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::sdo_read(std::uint32_t node, std::uint32_t index, std::uint32_t subindex,
@@ -330,117 +173,108 @@ std::int32_t SimBridge::sdo_write(std::uint32_t node, std::uint32_t index, std::
 }
 
 std::int32_t SimBridge::find_node(std::uint32_t node_id, std::uint32_t* status) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(true);
-  if (call != CAN_OK) return call;
-  if (!valid_node(node_id) || !status) return CAN_ERR;
-  ++counters_.find_calls;
-  // The bridge asks for the node's device type and waits for any answer.
-  auto id = static_cast<std::uint8_t>(node_id);
-  CanFrame request = sdo_upload_request(id, 0x1000, 0);
-  send(request);
-  SimNode* target = node(id);
-  if (target && target->on_frame(request)) {
-    *status = kCanNodeFound;
-  } else {
-    clock().sleep_ms(sdo_timeout_ms_);
-    *status = 0;
-  }
-  return CAN_OK;
+  return locked_call(true, [&]() -> std::int32_t {
+    if (!valid_node(node_id) || !status) return CAN_ERR;
+    ++counters_.find_calls;
+    // The bridge asks for the node's device type and waits for any answer.
+    auto id = static_cast<std::uint8_t>(node_id);
+    CanFrame request = sdo_upload_request(id, 0x1000, 0);
+    send(request);
+    SimNode* target = node(id);
+    if (target && target->on_frame(request)) {
+      *status = kCanNodeFound;
+    } else {
+      can_clock().sleep_ms(sdo_timeout_ms_);
+      *status = 0;
+    }
+    return CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::get_node_state(std::uint32_t node_id, std::uint8_t* state) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(true);
-  if (call != CAN_OK) return call;
-  if (!valid_node(node_id) || !state) return CAN_ERR;
-  ++counters_.state_polls;
-  // Read from the last heartbeat the bridge saw: no bus traffic.
-  SimNode* target = node(static_cast<std::uint8_t>(node_id));
-  *state = target ? target->state(clock().now_ms()) : CAN_STATE_UNKNOWN;
-  return CAN_OK;
+  return locked_call(true, [&]() -> std::int32_t {
+    if (!valid_node(node_id) || !state) return CAN_ERR;
+    ++counters_.state_polls;
+    // Read from the last heartbeat the bridge saw: no bus traffic.
+    SimNode* target = node(static_cast<std::uint8_t>(node_id));
+    *state = target ? target->state(can_clock().now_ms()) : CAN_STATE_UNKNOWN;
+    return CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::enumerate_nodes(std::uint8_t* list, std::uint32_t capacity,
                                         std::uint32_t* count) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(true);
-  if (call != CAN_OK) return call;
-  if (!count || (capacity > 0 && !list)) return CAN_ERR;
-  std::uint32_t n = 0;
-  for (const auto& [id, node] : nodes_) {
-    if (node->silent()) continue;
-    if (n < capacity) list[n] = id;
-    ++n;
-  }
-  *count = n;
-  return n > capacity ? CAN_BUF_TOO_SMALL : CAN_OK;
+  return locked_call(true, [&]() -> std::int32_t {
+    if (!count || (capacity > 0 && !list)) return CAN_ERR;
+    std::uint32_t n = 0;
+    for (const auto& [id, node] : nodes_) {
+      if (node->silent()) continue;
+      if (n < capacity) list[n] = id;
+      ++n;
+    }
+    *count = n;
+    return n > capacity ? CAN_BUF_TOO_SMALL : CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::enumerate_bridges(CanBridgeInfo* bridges, std::uint32_t capacity,
                                           std::uint32_t* count) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(false);
-  if (call != CAN_OK) return call;
-  if (!count || (capacity > 0 && !bridges)) return CAN_ERR;
-  *count = 1;
-  if (capacity < 1) return CAN_BUF_TOO_SMALL;
-  bridges[0] = info_;
-  return CAN_OK;
+  return locked_call(false, [&]() -> std::int32_t {
+    if (!count || (capacity > 0 && !bridges)) return CAN_ERR;
+    *count = 1;
+    if (capacity < 1) return CAN_BUF_TOO_SMALL;
+    bridges[0] = info_;
+    return CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::connect(const CanBridgeInfo* bridge) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(false);
-  if (call != CAN_OK) return call;
-  if (bridge && std::memcmp(bridge->mac, info_.mac, sizeof info_.mac) != 0) return CAN_TIMEOUT;
-  connected_ = true;
-  return CAN_OK;
+  return locked_call(false, [&]() -> std::int32_t {
+    if (bridge && std::memcmp(bridge->mac, info_.mac, sizeof info_.mac) != 0) return CAN_TIMEOUT;
+    connected_ = true;
+    return CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::disconnect() {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(false);
-  if (call != CAN_OK) return call;
-  connected_ = false;
-  return CAN_OK;
+  return locked_call(false, [&]() -> std::int32_t {
+    connected_ = false;
+    return CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::get_firmware_version(std::uint16_t* major, std::uint16_t* minor) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(true);
-  if (call != CAN_OK) return call;
-  if (!major || !minor) return CAN_ERR;
-  *major = firmware_major_;
-  *minor = firmware_minor_;
-  return CAN_OK;
+  return locked_call(true, [&]() -> std::int32_t {
+    if (!major || !minor) return CAN_ERR;
+    *major = firmware_major_;
+    *minor = firmware_minor_;
+    return CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::get_bridge_configuration(CanBridgeConfig* config) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(true);
-  if (call != CAN_OK) return call;
-  if (!config) return CAN_ERR;
-  *config = config_;
-  return CAN_OK;
+  return locked_call(true, [&]() -> std::int32_t {
+    if (!config) return CAN_ERR;
+    *config = config_;
+    return CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::set_bridge_configuration(const CanBridgeConfig* config) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(true);
-  if (call != CAN_OK) return call;
-  if (!config) return CAN_ERR;
-  switch (config->bitrate_kbit) {
-    case 125:
-    case 250:
-    case 500:
-    case 1000:
-      break;
-    default:
-      return CAN_ERR;
-  }
-  config_ = *config;
-  return CAN_OK;
+  return locked_call(true, [&]() -> std::int32_t {
+    if (!config) return CAN_ERR;
+    switch (config->bitrate_kbit) {
+      case 125:
+      case 250:
+      case 500:
+      case 1000:
+        break;
+      default:
+        return CAN_ERR;
+    }
+    config_ = *config;
+    return CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::get_last_bridge_error(std::int32_t* error) {
@@ -453,55 +287,50 @@ std::int32_t SimBridge::get_last_bridge_error(std::int32_t* error) {
 }
 
 std::int32_t SimBridge::reset_bridge() {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(true);
-  if (call != CAN_OK) return call;
-  last_bridge_error_ = 0;
-  pdo_queue_.clear();
-  return CAN_OK;
+  return locked_call(true, [&]() -> std::int32_t {
+    last_bridge_error_ = 0;
+    pdo_queue_.clear();
+    return CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::register_events(CanEventCallback callback, void* context) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(false);
-  if (call != CAN_OK) return call;
-  event_callback_ = callback;
-  event_context_ = context;
-  return CAN_OK;
+  return locked_call(false, [&]() -> std::int32_t {
+    event_callback_ = callback;
+    event_context_ = context;
+    return CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::register_pdo(std::uint32_t cob_id) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(true);
-  if (call != CAN_OK) return call;
-  if (cob_id == 0 || cob_id > 0x7FF) return CAN_ERR;
-  if (std::find(pdo_ids_.begin(), pdo_ids_.end(), cob_id) == pdo_ids_.end())
-    pdo_ids_.push_back(cob_id);
-  return CAN_OK;
+  return locked_call(true, [&]() -> std::int32_t {
+    if (cob_id == 0 || cob_id > 0x7FF) return CAN_ERR;
+    if (std::find(pdo_ids_.begin(), pdo_ids_.end(), cob_id) == pdo_ids_.end())
+      pdo_ids_.push_back(cob_id);
+    return CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::get_pdo(CanPdo* pdo) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(true);
-  if (call != CAN_OK) return call;
-  if (!pdo) return CAN_ERR;
-  if (pdo_queue_.empty()) return CAN_NO_PDO;
-  *pdo = pdo_queue_.front();
-  pdo_queue_.pop_front();
-  return CAN_OK;
+  return locked_call(true, [&]() -> std::int32_t {
+    if (!pdo) return CAN_ERR;
+    if (pdo_queue_.empty()) return CAN_NO_PDO;
+    *pdo = pdo_queue_.front();
+    pdo_queue_.pop_front();
+    return CAN_OK;
+  });
 }
 
 std::int32_t SimBridge::unregister_pdos() {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::int32_t call = begin_call(true);
-  if (call != CAN_OK) return call;
-  pdo_ids_.clear();
-  pdo_queue_.clear();
-  return CAN_OK;
+  return locked_call(true, [&]() -> std::int32_t {
+    pdo_ids_.clear();
+    pdo_queue_.clear();
+    return CAN_OK;
+  });
 }
 
-std::unique_ptr<SimBridge> make_default_sim_bridge(CanClock* clock) {
-  auto bridge = std::make_unique<SimBridge>(clock);
+std::unique_ptr<SimBridge> make_default_sim_bridge() {
+  auto bridge = std::make_unique<SimBridge>();
   for (const CanNodeInfo& info : kCanNodes) {
     SimNode& node = bridge->add_node(info.id);
     if (info.id == CAN_NODE_ID_FOCUS_NDW || info.id == CAN_NODE_ID_AUX_MOTOR ||

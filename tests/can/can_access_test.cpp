@@ -14,31 +14,11 @@
 #include "can/sim/sim_bridge.h"
 #include "errors/errors.h"
 #include "log/log.h"
+#include "tests/can/can_fixture.h"
 
 namespace {
 
-void capture(const char* text, void* context) { *static_cast<std::string*>(context) += text; }
-
-// A simulated bridge with a fake clock installed as the process-wide backend.
-class CanAccessTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    can_set_clock(&clock_);
-    auto bridge = std::make_unique<SimBridge>(&clock_);
-    bridge_ = bridge.get();
-    can_set_access(std::move(bridge));
-    u_set_log_sink(capture, &log_);
-  }
-  void TearDown() override {
-    u_set_log_sink(nullptr, nullptr);
-    can_set_access(nullptr);
-    can_set_clock(nullptr);
-  }
-
-  FakeCanClock clock_;
-  SimBridge* bridge_ = nullptr;
-  std::string log_;
-};
+using CanAccessTest = CanFixture;
 
 std::vector<std::uint8_t> bytes_of(const CanFrame& frame) {
   return std::vector<std::uint8_t>(frame.data, frame.data + frame.length);
@@ -327,11 +307,12 @@ TEST_F(CanAccessTest, InjectedBridgeFaults) {
   EXPECT_EQ(last, CAN_TCP_ERR);
 
   int lost_events = 0;
-  CAN_RegisterEvents(
-      [](std::int32_t kind, std::uint8_t, std::uint32_t, void* context) {
-        if (kind == CAN_EVENT_CONNECTION_LOST) ++*static_cast<int*>(context);
-      },
-      &lost_events);
+  EXPECT_EQ(CAN_RegisterEvents(
+                [](std::int32_t kind, std::uint8_t, std::uint32_t, void* context) {
+                  if (kind == CAN_EVENT_CONNECTION_LOST) ++*static_cast<int*>(context);
+                },
+                &lost_events),
+            CAN_OK);
   bridge_->lose_connection();
   std::uint8_t state = 0;
   EXPECT_EQ(CAN_GetNodeState(5, &state), CAN_TCP_ERR);
