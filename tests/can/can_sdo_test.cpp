@@ -29,8 +29,9 @@ TEST_F(CanSdoTest, SuccessfulTransfersReturnZeroAndLogNothing) {
   value = 0;
   EXPECT_EQ(can_sdo_read2(20, 0x2100, 0, &value, 2, 0, ERR_CAN_SDO_LED_ERROR, "tester"), 0);
   EXPECT_EQ(value, 0x1234);
+  EXPECT_EQ(can_sdo_read2(20, 0x2100, 0, &value, 2, 2, ERR_CAN_SDO_LED_ERROR, "tester"), 0);
   EXPECT_EQ(log_, "");
-  EXPECT_FALSE(activity_.is_set()) << "activity flag 0 leaves the event alone";
+  EXPECT_FALSE(activity_.is_set()) << "activity flags 0 and 2 leave the event alone";
 }
 
 TEST_F(CanSdoTest, LibraryFailuresReturnTheMappedCode) {
@@ -56,6 +57,7 @@ TEST_F(CanSdoTest, AbortReturnsTheCallersCodeAndLogsEightHexDigits) {
   SimNode& node = bridge_->add_node(20);
   node.add_entry(0x2100, 0, SimAccess::kReadOnly, 1);
   node.abort_on(0x2101, 0, 0x00000042);  // small code: leading zeros must show
+  node.abort_on(0x2102, 0, 0x060A0023);  // hex letters must be upper-case
   std::uint8_t value = 0;
   EXPECT_EQ(can_sdo_write2(20, 0x2100, 0, &value, 1, 0, ERR_CAN_SDO_PZT_ERROR, "pzt_set"),
             ERR_CAN_SDO_PZT_ERROR);
@@ -68,6 +70,10 @@ TEST_F(CanSdoTest, AbortReturnsTheCallersCodeAndLogsEightHexDigits) {
             "abortcode=00000042\n");
   // Even a caller that passes 0 as its SDO error gets a failure.
   EXPECT_NE(can_sdo_read2(20, 0x2101, 0, &value, 1, 0, 0, "pzt_get"), 0);
+  log_.clear();
+  EXPECT_EQ(can_sdo_read2(20, 0x2102, 0, &value, 1, 0, 0, "pzt_get"), ERR_CAN_ERROR);
+  EXPECT_EQ(log_,
+            "can_sdo_read2 called by pzt_get: err=ERR_CAN_ERROR, result=2, abortcode=060A0023\n");
 }
 
 TEST_F(CanSdoTest, ActivityEventIsSetWhateverTheOutcome) {
@@ -114,6 +120,29 @@ TEST_F(CanSdoTest, BadArgumentsAreRefusedWithoutATransfer) {
             ERR_CAN_BUFFER_TOO_SMALL);
 }
 
+// Answers what the simulator never does: a failed read whose result record
+// claims a confirmed transfer, and a search status that is neither 0 nor 2.
+class ScriptedBridge : public SimBridge {
+ public:
+  std::int32_t sdo_read(std::uint32_t, std::uint32_t, std::uint32_t, void*, std::uint32_t,
+                        CanSdoResult* result) override {
+    result->outcome = kSdoConfirmed;
+    return CAN_TCP_ERR;
+  }
+  std::int32_t find_node(std::uint32_t, std::uint32_t* status) override {
+    *status = 1;
+    return CAN_OK;
+  }
+};
+
+TEST_F(CanSdoTest, OnlyTheCallsStatusAndAFoundStatusOfTwoCount) {
+  can_set_access(std::make_unique<ScriptedBridge>());
+  std::uint8_t value = 0;
+  EXPECT_EQ(can_sdo_read2(20, 0x2100, 0, &value, 1, 0, ERR_CAN_SDO_LED_ERROR, "t"),
+            ERR_CAN_TCP_TRANSMISSION_ERROR);
+  EXPECT_FALSE(find_node(CAN_NODE_ID_WAND, "CAN_NODE_ID_WAND"));
+}
+
 // --- Node search ------------------------------------------------------------
 
 TEST_F(CanSdoTest, NodeOperationalOnTheFirstPoll) {
@@ -140,9 +169,14 @@ TEST_F(CanSdoTest, NodeNeverOperationalCostsTenPollsAndTwoSeconds) {
   EXPECT_EQ(clock_.sleeps(), std::vector<std::uint32_t>(10, 200));
   EXPECT_EQ(clock_.now_ms(), 2000u);
   EXPECT_EQ(idle_runs_, 10);
+  EXPECT_EQ(idle_at_ms_.front(), 200u) << "the idle hook runs after the pause";
   EXPECT_EQ(log_,
             "wait_for_node_operational: Timeout waiting for node CAN_NODE_ID_LED operational: "
             "CAN_GetNodeState status = 1\n");
+  for (CanNodeState state : {CAN_STATE_STOPPED, CAN_STATE_BOOTUP}) {
+    bridge_->node(CAN_NODE_ID_LED)->set_state(state);
+    EXPECT_FALSE(wait_for_node_operational(CAN_NODE_ID_LED, "CAN_NODE_ID_LED")) << int{state};
+  }
 }
 
 TEST_F(CanSdoTest, FailingStateCallStopsTheWaitAtOnce) {
@@ -188,6 +222,10 @@ TEST_F(CanSdoTest, ProductIdFailureMakesTheNodeUnusable) {
                       "ERR_CAN_ERROR\n"),
             std::string::npos)
       << log_;
+
+  // A node that never turns operational is not used.
+  bridge_->add_node(CAN_NODE_ID_WAND).set_operational_after(-1, 0);
+  EXPECT_FALSE(get_operational_node(instrument_, CAN_NODE_ID_WAND, "CAN_NODE_ID_WAND", nullptr));
 
   // A failed search stops before the state polls.
   bridge_->reset_counters();
@@ -306,6 +344,8 @@ TEST_F(CanSdoTest, FamilyNeedsTheCanInterface) {
   std::uint8_t value = 0;
   EXPECT_EQ(can_read_ndw_motor1_control(instrument_, &value), ERR_INVALID_PARAM);
   EXPECT_EQ(can_write_ndw_keypress_mode(instrument_, 1), ERR_INVALID_PARAM);
+  EXPECT_EQ(can_read_ndw_position(instrument_, &value), ERR_INVALID_PARAM);
+  EXPECT_EQ(can_read_ndw_status(instrument_, &value), ERR_INVALID_PARAM);
   EXPECT_EQ(can_write_dmd_motor2_current(instrument_, CAN_NODE_ID_FOCUS_NDW, 1), ERR_INVALID_PARAM);
   EXPECT_EQ(bridge_->counters().calls, 0u);
 }
@@ -330,6 +370,8 @@ TEST_F(CanSdoTest, FamilyObjectsAndLevelInversion) {
   std::uint8_t byte = 0;
   EXPECT_EQ(can_read_ndw_motor1_control(instrument_, &byte), 0);
   EXPECT_EQ(byte, 0x07);
+  EXPECT_EQ(can_read_ndw_keypress_mode(instrument_, &byte), 0);
+  EXPECT_EQ(byte, 3);
   node.set_value(0x2047, 0, 2);
   EXPECT_EQ(can_read_ndw_position(instrument_, &byte), 0);
   EXPECT_EQ(byte, 2);
