@@ -1,5 +1,4 @@
-// Reading SDF files (ASCII and binary form) back into a header and phase data,
-// and the library's SDF export entry point.
+// Reading SDF files (ASCII and binary form) back into a header and phase data.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +6,8 @@
 
 #include "datafile/header.h"
 #include "datafile/records.h"
+// The export entry point, write_sdf_file, is declared beside the writer.
+#include "sdf/sdf_writer.h"
 
 // Imports the SDF file at `path`. On success copies kSoftwareInfoSize bytes
 // (swinfo) into `software_info_out` and kHeaderTailSize bytes (time_stamp to
@@ -29,10 +30,3 @@
 // size and phase geometry included). Both outputs are required.
 [[nodiscard]] std::int32_t read_sdf_header(const char* path, Header* header_out,
                                            PhaseRecord* phase_out);
-
-// Builds a header record from the given parts and writes it with `phase` as
-// an SDF file. A record without data counts as absent; ERR_INVALID_PARAM when
-// both are absent or the phase record holds fewer values than its geometry.
-[[nodiscard]] std::int32_t write_sdf_file(const char* path, const void* software_info,
-                                          const void* header_tail, const IntensityRecord* intensity,
-                                          const PhaseRecord* phase);

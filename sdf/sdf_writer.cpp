@@ -1,6 +1,8 @@
 #include "sdf/sdf_writer.h"
 
+#include <cstring>
 #include <ctime>
+#include <limits>
 #include <string>
 
 #include "errors/errors.h"
@@ -124,4 +126,45 @@ std::int32_t sdf_export(const char* path, const Header* header, const IntensityR
   }
   const bool closed = file.close();
   return ok && closed ? ERR_NONE : ERR_CANT_WRITE_FILE;
+}
+
+std::int32_t write_sdf_file(const char* path, const void* software_info, const void* header_tail,
+                            const IntensityRecord* intensity, const PhaseRecord* phase) {
+  if (intensity && !intensity->data) intensity = nullptr;
+  if (phase && !phase->data) phase = nullptr;
+  if (!intensity && !phase) return ERR_INVALID_PARAM;
+  // The writer walks width x height values: the array has to hold them.
+  if (phase && (phase->width < 0 || phase->height < 0 ||
+                std::int64_t{phase->width} * phase->height > phase->count))
+    return ERR_INVALID_PARAM;
+
+  Header h{};
+  auto* bytes = reinterpret_cast<unsigned char*>(&h);
+  if (software_info) std::memcpy(bytes + kSoftwareInfoOffset, software_info, kSoftwareInfoSize);
+  if (header_tail) std::memcpy(bytes + kHeaderTailOffset, header_tail, kHeaderTailSize);
+  set_header_format(h, sdf_header_format(header_tail));
+
+  if (intensity) {
+    std::int64_t n_bytes =
+        std::int64_t{intensity->width} * intensity->height * intensity->n_buckets * 2;
+    if (n_bytes < 0 || n_bytes > std::numeric_limits<std::int32_t>::max())
+      return ERR_DATASET_DIM_TOO_LARGE;
+    h.intens_org_x = intensity->org_x;
+    h.intens_org_y = intensity->org_y;
+    h.intens_width = intensity->width;
+    h.intens_height = intensity->height;
+    h.intens_n_buckets = intensity->n_buckets;
+    h.intens_range = intensity->range;
+    h.intens_n_bytes = static_cast<std::int32_t>(n_bytes);
+  }
+  if (phase) {
+    std::int64_t n_bytes = std::int64_t{phase->width} * phase->height * 4;
+    if (n_bytes > std::numeric_limits<std::int32_t>::max()) return ERR_DATASET_DIM_TOO_LARGE;
+    h.cn_org_x = phase->org_x;
+    h.cn_org_y = phase->org_y;
+    h.cn_width = phase->width;
+    h.cn_height = phase->height;
+    h.cn_n_bytes = static_cast<std::int32_t>(n_bytes);
+  }
+  return sdf_export(path, &h, intensity, phase);
 }

@@ -35,3 +35,10 @@ std::int32_t sdf_data_offset(const std::int32_t* values, std::int32_t count);
 // wavelength_in / 4096 (phase_res 0) or / 32768, each step rounded to single
 // precision in that order.
 float sdf_height_step(const Header& header);
+
+// Builds a header record from the given parts and writes it with `phase` as
+// an SDF file. A record without data counts as absent; ERR_INVALID_PARAM when
+// both are absent or the phase record holds fewer values than its geometry.
+[[nodiscard]] std::int32_t write_sdf_file(const char* path, const void* software_info,
+                                          const void* header_tail, const IntensityRecord* intensity,
+                                          const PhaseRecord* phase);

@@ -1,0 +1,210 @@
+// What the SDF import's readers share: the header section as read, the data
+// types, numbers read the same in every locale, the line reader, and the
+// reading steps each form takes (sdf_ascii_reader.cpp, sdf_trailer.cpp,
+// sdf_binary_reader.cpp; sdf_import.cpp puts them together).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "datafile/header.h"
+#include "datafile/records.h"
+#include "platform/memory.h"
+
+namespace sdf_detail {
+
+// ---------------------------------------------------------------------------
+// The SDF header section.
+
+enum DataType : int {
+  DT_UCHAR = 0,
+  DT_UINTEGER = 1,
+  DT_ULONGINT = 2,
+  DT_FLOAT = 3,
+  DT_CHAR = 4,
+  DT_INTEGER = 5,
+  DT_LONGINT = 6,
+  DT_DOUBLE = 7,
+};
+
+struct DataTypeInfo {
+  const char* name;
+  std::size_t width;  // bytes per value in the binary form
+};
+inline constexpr std::array<DataTypeInfo, 8> kDataTypes = {{{"UCHAR", 1},
+                                                            {"UINTEGER", 2},
+                                                            {"ULONGINT", 4},
+                                                            {"FLOAT", 4},
+                                                            {"CHAR", 1},
+                                                            {"INTEGER", 2},
+                                                            {"LONGINT", 4},
+                                                            {"DOUBLE", 8}}};
+
+struct SdfHeader {
+  char version[9] = {};
+  char manufacturer[11] = {};
+  char create_date[13] = {};
+  bool create_date_complete = false;  // the value had exactly 12 characters
+  char modify_date[13] = {};
+  std::uint64_t points = 0;
+  std::uint64_t profiles = 0;
+  double x_scale = 0;
+  double y_scale = 0;
+  double z_scale = 0;
+  double z_resolution = 0;
+  std::uint8_t compression = 0;
+  std::uint8_t data_type = 0;
+  std::uint8_t check_type = 0;
+};
+
+// Phase points the file describes, once the dimensions have been checked.
+inline std::size_t point_count(const SdfHeader& s) {
+  return static_cast<std::size_t>(s.points * s.profiles);
+}
+
+// Default z resolution of a binary file that gives none: the height step of
+// a 632.8 nm wave at normal phase resolution.
+inline constexpr double kDefaultZResolution = 7.724609375e-11;
+
+// ---------------------------------------------------------------------------
+// Numbers, read the same whatever the process locale.
+
+bool is_blank(char c);
+std::string_view trim(std::string_view s);
+
+// Leading unsigned decimal integer of `s` (digits only); false when there is
+// none or it exceeds `max`. `end` receives where the digits stop.
+bool parse_unsigned(std::string_view s, std::uint64_t max, std::uint64_t& out,
+                    const char** end = nullptr);
+
+// Leading signed decimal integer within [min, max].
+bool parse_signed(std::string_view s, std::int64_t min, std::int64_t max, std::int64_t& out,
+                  const char** end = nullptr);
+
+// Leading decimal floating value (also "inf" and "nan").
+bool parse_double(std::string_view s, double& out, const char** end = nullptr);
+
+// A double narrowed to float the way a decimal text converts to float:
+// values beyond the float range become infinities.
+float narrow_to_float(double d);
+
+// The height of one phase count of `h` as the SDF writer's Zscale line
+// carries it: the single-precision step with ten significant digits.
+double phase_unit(const Header& h);
+
+// A restored phase value: rounded half away from zero; a value that no valid
+// phase value can hold is refused rather than wrapped.
+bool to_phase(double x, std::int32_t& out);
+
+// ---------------------------------------------------------------------------
+// Data values. Every data type except DOUBLE is kept as one 32-bit pattern
+// (the value itself for the integer types, the unsigned bits for ULONGINT,
+// the float's bits for FLOAT) until it is rescaled.
+
+// The value of a stored pattern, false for the type's invalid-point marker
+// (and for a NaN, which is no measurement either).
+bool stored_value(int type, std::int32_t s, double& v);
+bool double_value(double d, double& v);
+
+// One binary value (little-endian, the type's width) as its stored pattern.
+std::int32_t binary_pattern(int type, const std::uint8_t* p);
+double binary_double(const std::uint8_t* p);
+
+// One decimal text value of the ASCII data section. The whole token must be
+// a number of the type's range.
+bool text_pattern(int type, std::string_view token, std::int32_t& pattern, double& d);
+
+// ---------------------------------------------------------------------------
+// Lines of any length, with "\n" or "\r\n" ends.
+
+class LineReader {
+ public:
+  explicit LineReader(std::FILE* f) : f_(f), buf_(1 << 16) {}
+
+  // 1 with a line in `line`, 0 at the end of the file, -1 on a read error.
+  int next(std::string& line) {
+    line.clear();
+    bool any = false;
+    for (;;) {
+      if (pos_ == len_) {
+        len_ = std::fread(buf_.data(), 1, buf_.size(), f_);
+        pos_ = 0;
+        if (len_ == 0) {
+          if (std::ferror(f_)) return -1;
+          if (!any) return 0;
+          strip_cr(line);
+          return 1;
+        }
+      }
+      const char* s = buf_.data() + pos_;
+      std::size_t avail = len_ - pos_;
+      const void* nl = std::memchr(s, '\n', avail);
+      std::size_t take = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - s) : avail;
+      line.append(s, take);
+      any = true;
+      pos_ += take;
+      consumed_ += take;
+      if (nl) {
+        ++pos_;
+        ++consumed_;
+        strip_cr(line);
+        return 1;
+      }
+    }
+  }
+
+  // Characters handed out so far, line ends included.
+  std::uint64_t consumed() const { return consumed_; }
+
+ private:
+  static void strip_cr(std::string& line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+  }
+
+  std::FILE* f_;
+  std::vector<char> buf_;
+  std::size_t pos_ = 0;
+  std::size_t len_ = 0;
+  std::uint64_t consumed_ = 0;
+};
+
+// True when the line's first character that is not a space or tab is '*'.
+bool is_section_end(std::string_view line);
+
+// ---------------------------------------------------------------------------
+// The reading steps.
+
+// Reads the ASCII header section up to and including its '*' line.
+std::int32_t read_ascii_header(LineReader& lines, SdfHeader& s);
+
+// Reads the ASCII data section into `phase` (its array already made), or
+// into `doubles` for the DOUBLE type, up to and including its '*' line.
+std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, PhaseRecord& phase,
+                             HookArray<double>& doubles);
+
+// Reads the trailer into `h` and the data offset. Returns ERR_CORRUPT_DATA_FILE
+// (after the notice) when a required field is missing.
+std::int32_t read_trailer(LineReader& lines, Header& h, std::int64_t& data_offset);
+
+// Rescales the stored ASCII values into phase counts of `h`.
+std::int32_t rescale_ascii(const SdfHeader& s, const Header& h, std::int64_t data_offset,
+                           PhaseRecord& phase, const HookArray<double>& doubles);
+
+// Reads the binary header fields, each with one read, little-endian.
+std::int32_t read_binary_header(std::FILE* f, SdfHeader& s);
+
+// Reads the binary data section into `phase` (its array already made), in
+// phase counts of `h`.
+std::int32_t read_binary_data(std::FILE* f, const SdfHeader& s, const Header& h,
+                              PhaseRecord& phase);
+
+// Size of the binary header section after the 8-byte version text.
+inline constexpr std::uint64_t kBinaryHeaderSize = 81;
+
+}  // namespace sdf_detail

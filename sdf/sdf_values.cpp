@@ -1,0 +1,237 @@
+// Numbers and data values of SDF files, read the same whatever the locale.
+#include <bit>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "platform/byte_order.h"
+#include "sdf/sdf_reading.h"
+#include "sdf/sdf_writer.h"
+#include "sdf/text_out.h"
+
+namespace sdf_detail {
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Leading unsigned decimal integer of `s` (digits only); false when there is
+// none or it exceeds `max`. `end` receives where the digits stop.
+bool parse_unsigned(std::string_view s, std::uint64_t max, std::uint64_t& out, const char** end) {
+  const char* b = s.data();
+  const char* e = b + s.size();
+  if (b < e && *b == '+') ++b;
+  std::uint64_t v = 0;
+  auto r = std::from_chars(b, e, v);
+  if (r.ec != std::errc{} || v > max) return false;
+  if (end) *end = r.ptr;
+  out = v;
+  return true;
+}
+
+// Leading signed decimal integer within [min, max].
+bool parse_signed(std::string_view s, std::int64_t min, std::int64_t max, std::int64_t& out,
+                  const char** end) {
+  const char* b = s.data();
+  const char* e = b + s.size();
+  if (b < e && *b == '+') ++b;
+  std::int64_t v = 0;
+  auto r = std::from_chars(b, e, v);
+  if (r.ec != std::errc{} || v < min || v > max) return false;
+  if (end) *end = r.ptr;
+  out = v;
+  return true;
+}
+
+namespace {
+
+// Where the first significant digit of the decimal number b..e stands
+// (1 for the units digit, 0 for tenths, ...), with its exponent applied.
+long long decimal_exponent(const char* b, const char* e) {
+  const char* p = b;
+  if (p < e && (*p == '-' || *p == '+')) ++p;
+  long long integer_digits = 0, leading_zeros = 0;
+  bool significant = false;
+  for (; p < e && *p >= '0' && *p <= '9'; ++p) {
+    if (*p != '0') significant = true;
+    if (significant) ++integer_digits;
+  }
+  long long position = integer_digits;
+  if (p < e && *p == '.') {
+    for (++p; p < e && *p >= '0' && *p <= '9'; ++p) {
+      if (!significant && *p == '0') ++leading_zeros;
+      if (*p != '0') significant = true;
+    }
+    if (integer_digits == 0) position = -leading_zeros;
+  }
+  if (p < e && (*p == 'e' || *p == 'E')) {
+    ++p;
+    bool negative = p < e && *p == '-';
+    if (p < e && (*p == '-' || *p == '+')) ++p;
+    long long exponent = 0;
+    for (; p < e && *p >= '0' && *p <= '9'; ++p)
+      exponent = std::min(exponent * 10 + (*p - '0'), 1000000000LL);
+    position += negative ? -exponent : exponent;
+  }
+  return position;
+}
+
+}  // namespace
+
+// Leading decimal floating value (also "inf" and "nan").
+bool parse_double(std::string_view s, double& out, const char** end) {
+  const char* b = s.data();
+  const char* e = b + s.size();
+  if (b < e && *b == '+') ++b;
+  double v = 0;
+  auto r = std::from_chars(b, e, v);
+  if (r.ec == std::errc::result_out_of_range) {
+    // Beyond the double range: infinity when the decimal exponent of the
+    // first significant digit is positive, else zero, as the C runtime's
+    // conversion gives.
+    v = decimal_exponent(b, r.ptr) > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    if (*b == '-') v = -v;
+  } else if (r.ec != std::errc{}) {
+    return false;
+  }
+  if (end) *end = r.ptr;
+  out = v;
+  return true;
+}
+
+// A double narrowed to float the way a decimal text converts to float:
+// values beyond the float range become infinities.
+float narrow_to_float(double d) {
+  // Half a unit in the last place above FLT_MAX; from there on the nearest
+  // float is infinity.
+  constexpr double kFloatOverflow = 3.4028235677973366e38;
+  if (std::isnan(d)) return std::numeric_limits<float>::quiet_NaN();
+  if (d >= kFloatOverflow) return std::numeric_limits<float>::infinity();
+  if (d <= -kFloatOverflow) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(d);
+}
+
+// The height of one phase count of `h` as the SDF writer's Zscale line
+// carries it: the single-precision step with ten significant digits.
+double phase_unit(const Header& h) {
+  char text[kFloatTextSize];
+  double unit = 0;
+  parse_double(trim(format_float_g(sdf_height_step(h), text)), unit);
+  return unit;
+}
+
+// A restored phase value: rounded half away from zero; a value that no valid
+// phase value can hold is refused rather than wrapped.
+bool to_phase(double x, std::int32_t& out) {
+  double r = std::round(x);
+  if (!(r >= -2147483648.0 && r < static_cast<double>(kInvalidPhase))) return false;
+  out = static_cast<std::int32_t>(r);
+  return true;
+}
+
+// (the value itself for the integer types, the unsigned bits for ULONGINT,
+// the float's bits for FLOAT) until it is rescaled.
+
+// The value of a stored pattern, false for the type's invalid-point marker
+// (and for a NaN, which is no measurement either).
+bool stored_value(int type, std::int32_t s, double& v) {
+  switch (type) {
+    case DT_UCHAR:
+      v = s;
+      return s != 255;
+    case DT_UINTEGER:
+      v = s;
+      return s != 0xFFFF;
+    case DT_ULONGINT: {
+      auto u = static_cast<std::uint32_t>(s);
+      v = u;
+      return u != 0xFFFFFFFFu;
+    }
+    case DT_FLOAT: {
+      float f = std::bit_cast<float>(s);
+      v = f;
+      return f != FLT_MAX && !std::isnan(f);
+    }
+    case DT_CHAR:
+      v = s;
+      return s != 127;
+    case DT_INTEGER:
+      v = s;
+      return s != 0x7FFF;
+    case DT_LONGINT:
+      v = s;
+      return s != 0x7FFFFFFF;
+    default:
+      return false;
+  }
+}
+
+bool double_value(double d, double& v) {
+  v = d;
+  return d != DBL_MAX && !std::isnan(d);
+}
+
+// One binary value (little-endian, the type's width) as its stored pattern.
+std::int32_t binary_pattern(int type, const std::uint8_t* p) {
+  switch (type) {
+    case DT_UCHAR:
+      return p[0];
+    case DT_UINTEGER:
+      return load_le16(p);
+    case DT_CHAR:
+      return static_cast<std::int8_t>(p[0]);
+    case DT_INTEGER:
+      return static_cast<std::int16_t>(load_le16(p));
+    default:  // ULONGINT, FLOAT, LONGINT: the 32 bits as they are
+      return static_cast<std::int32_t>(load_le32(p));
+  }
+}
+
+double binary_double(const std::uint8_t* p) {
+  std::uint64_t bits = std::uint64_t{load_le32(p)} | (std::uint64_t{load_le32(p + 4)} << 32);
+  return std::bit_cast<double>(bits);
+}
+
+// One decimal text value of the ASCII data section. The whole token must be
+// a number of the type's range.
+bool text_pattern(int type, std::string_view token, std::int32_t& pattern, double& d) {
+  const char* end = nullptr;
+  const char* token_end = token.data() + token.size();
+  std::uint64_t u = 0;
+  std::int64_t i = 0;
+  switch (type) {
+    case DT_UCHAR:
+    case DT_UINTEGER:
+    case DT_ULONGINT: {
+      std::uint64_t max = type == DT_UCHAR ? 0xFF : type == DT_UINTEGER ? 0xFFFF : 0xFFFFFFFFu;
+      if (!parse_unsigned(token, max, u, &end) || end != token_end) return false;
+      pattern = static_cast<std::int32_t>(static_cast<std::uint32_t>(u));
+      return true;
+    }
+    case DT_CHAR:
+    case DT_INTEGER:
+    case DT_LONGINT: {
+      std::int64_t max = type == DT_CHAR ? 0x7F : type == DT_INTEGER ? 0x7FFF : 0x7FFFFFFF;
+      if (!parse_signed(token, -max - 1, max, i, &end) || end != token_end) return false;
+      pattern = static_cast<std::int32_t>(i);
+      return true;
+    }
+    case DT_FLOAT:
+      if (!parse_double(token, d, &end) || end != token_end) return false;
+      pattern = std::bit_cast<std::int32_t>(narrow_to_float(d));
+      return true;
+    case DT_DOUBLE:
+      return parse_double(token, d, &end) && end == token_end;
+    default:
+      return false;
+  }
+}
+
+}  // namespace sdf_detail
