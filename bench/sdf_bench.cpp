@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <string>
 
-#include "sdf/attributes.h"
 #include "datafile/data_writer.h"
 #include "datafile/reader.h"
-#include "sdf/sdf_writer.h"
 #include "errors/errors.h"
+#include "sdf/attributes.h"
+#include "sdf/sdf_writer.h"
 #include "tools/synthetic.h"
 
 namespace {

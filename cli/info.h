@@ -30,7 +30,8 @@ PhaseSummary summarize_phase(const Header& header, const PhaseRecord& phase);
 
 // Writes the header attribute listing (as an SDF trailer holds it), an empty
 // line and the phase summary. False when a write failed.
-[[nodiscard]] bool write_measurement_info(std::FILE* out, const Header& header, const PhaseRecord& phase);
+[[nodiscard]] bool write_measurement_info(std::FILE* out, const Header& header,
+                                          const PhaseRecord& phase);
 
 // Exit statuses of tovrel-info.
 enum InfoStatus : int {

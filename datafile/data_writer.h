@@ -17,4 +17,5 @@ std::vector<std::uint8_t> encode_data_file(const Header& header, const Intensity
 // Writes encode_data_file's bytes to `path`. Returns 0, ERR_CANT_CREATE_FILE
 // or ERR_CANT_WRITE_FILE.
 [[nodiscard]] std::int32_t write_data_file(const char* path, const Header& header,
-                             const IntensityRecord* intensity, const PhaseRecord* phase);
+                                           const IntensityRecord* intensity,
+                                           const PhaseRecord* phase);

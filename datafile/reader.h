@@ -10,5 +10,5 @@
 // is required; `intensity` and `phase` may be nullptr, and a block whose
 // record is not given is not read. Returns 0 or an error code; on failure the
 // given intensity and phase records end released.
-[[nodiscard]] std::int32_t read_data_file(const char* path, Header* header, IntensityRecord* intensity,
-                            PhaseRecord* phase);
+[[nodiscard]] std::int32_t read_data_file(const char* path, Header* header,
+                                          IntensityRecord* intensity, PhaseRecord* phase);
