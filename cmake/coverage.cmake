@@ -1,7 +1,8 @@
 # Coverage of the library (TOVREL_COVERAGE=ON, the `coverage` preset, which
 # compiles with --coverage). Run the tests, then build `coverage-report`: it
 # prints line and branch coverage of every library file and the totals, for
-# the whole library and for datafile/ with errors/. Needs gcovr.
+# the whole library and for the file-format modules (platform/, datafile/,
+# sdf/, errors/). Needs gcovr.
 find_program(TOVREL_GCOVR gcovr REQUIRED)
 
 set(_src ${PROJECT_SOURCE_DIR})
@@ -10,7 +11,7 @@ set(_json ${CMAKE_BINARY_DIR}/coverage.json)
 # not decisions of ours; leave them out of the branch figures.
 add_custom_target(coverage-report
   COMMAND ${TOVREL_GCOVR} -r ${_src} --object-directory ${CMAKE_BINARY_DIR} -j 2
-          --filter "${_src}/(datafile|errors|log|convert|can)/"
+          --filter "${_src}/(platform|datafile|sdf|errors|log|cli|can)/"
           --exclude-unreachable-branches --exclude-throw-branches
           --json ${_json}
   COMMAND ${CMAKE_COMMAND} -E echo "== line coverage of the library"
@@ -19,8 +20,8 @@ add_custom_target(coverage-report
   COMMAND ${TOVREL_GCOVR} -r ${_src} -a ${_json} --txt --branches --sort-percentage
   COMMAND ${CMAKE_COMMAND} -E echo "== library totals"
   COMMAND ${TOVREL_GCOVR} -r ${_src} -a ${_json} --print-summary --txt ${CMAKE_BINARY_DIR}/coverage-library.txt
-  COMMAND ${CMAKE_COMMAND} -E echo "== datafile/ and errors/ totals"
-  COMMAND ${TOVREL_GCOVR} -r ${_src} -a ${_json} --filter "${_src}/(datafile|errors)/"
+  COMMAND ${CMAKE_COMMAND} -E echo "== file formats (platform/, datafile/, sdf/, errors/) totals"
+  COMMAND ${TOVREL_GCOVR} -r ${_src} -a ${_json} --filter "${_src}/(platform|datafile|sdf|errors)/"
           --print-summary --txt ${CMAKE_BINARY_DIR}/coverage-datafile-errors.txt
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
   VERBATIM)
