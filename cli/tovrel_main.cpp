@@ -14,6 +14,7 @@
 #include "cli/console_relay.h"
 #include "cli/driver.h"
 #include "platform/command_args.h"
+#include "platform/output_file.h"
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
@@ -21,12 +22,14 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i)
     args.push_back({u_path_from_arg(argv[i]), u_text_from_arg(argv[i])});
   ConsoleRelay relay;
+  u_remove_temporaries_on_signals();
   return run_tovrel(args);
 }
 #else
 int main(int argc, char** argv) {
   std::vector<CommandArg> args;
   for (int i = 1; i < argc; ++i) args.push_back({u_path_from_arg(argv[i]), argv[i]});
+  u_remove_temporaries_on_signals();
   return run_tovrel(args);
 }
 #endif

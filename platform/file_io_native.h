@@ -18,3 +18,13 @@ bool u_native_is_regular_file(const char* path);
 
 // True when both non-empty paths name the same existing file.
 bool u_native_same_file(const char* a, const char* b);
+
+#ifdef _WIN32
+// The name as the wide-character calls take it: a wide path as it is, an
+// 8-bit path decoded with the ANSI code page, as the 8-bit calls would.
+bool u_windows_name(const char* path, std::wstring& out);
+#else
+// The name to hand to the POSIX calls; false when a wide name is not valid
+// UTF-16.
+bool u_posix_name(const char* path, std::string& out);
+#endif

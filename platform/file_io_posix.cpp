@@ -43,8 +43,9 @@ bool utf16_to_utf8(const std::u16string& in, std::string& out) {
   return true;
 }
 
-// The name to hand to the POSIX calls; false when a wide name is not valid.
-bool native_name(const char* path, std::string& out) {
+}  // namespace
+
+bool u_posix_name(const char* path, std::string& out) {
   if (!u_path_is_wide(path)) {
     out = path;
     return true;
@@ -52,9 +53,11 @@ bool native_name(const char* path, std::string& out) {
   return utf16_to_utf8(u_wide_units(path), out);
 }
 
+namespace {
+
 bool stat_path(const char* path, struct stat& st) {
   std::string name;
-  if (!native_name(path, name)) return false;
+  if (!u_posix_name(path, name)) return false;
   return ::stat(name.c_str(), &st) == 0;
 }
 
@@ -62,7 +65,7 @@ bool stat_path(const char* path, struct stat& st) {
 
 std::FILE* u_native_fopen(const char* path, const char* mode) {
   std::string name;
-  if (!native_name(path, name)) {
+  if (!u_posix_name(path, name)) {
     errno = EILSEQ;
     return nullptr;
   }

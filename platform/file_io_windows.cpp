@@ -35,21 +35,6 @@ bool stat_path(const char* path, struct _stat64& st) {
   return _stat64(path, &st) == 0;
 }
 
-// The name as the wide-character calls take it: a wide path as it is, an
-// 8-bit path decoded with the ANSI code page, as the 8-bit calls would.
-bool wide_native_name(const char* path, std::wstring& out) {
-  if (u_path_is_wide(path)) {
-    out = wide_name(path);
-    return true;
-  }
-  int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-  if (n <= 0) return false;
-  out.assign(static_cast<std::size_t>(n), L'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, path, -1, out.data(), n) != n) return false;
-  out.resize(static_cast<std::size_t>(n - 1));
-  return true;
-}
-
 // A handle that only queries the file: no read or write access, every
 // sharing mode, so that it works while others hold the file open.
 // Directories need the backup-semantics flag.
@@ -95,6 +80,19 @@ std::wstring full_name(const std::wstring& name) {
 
 }  // namespace
 
+bool u_windows_name(const char* path, std::wstring& out) {
+  if (u_path_is_wide(path)) {
+    out = wide_name(path);
+    return true;
+  }
+  int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+  if (n <= 0) return false;
+  out.assign(static_cast<std::size_t>(n), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, path, -1, out.data(), n) != n) return false;
+  out.resize(static_cast<std::size_t>(n - 1));
+  return true;
+}
+
 std::FILE* u_native_fopen(const char* path, const char* mode) {
   if (u_path_is_wide(path)) return _wfopen(wide_name(path).c_str(), wide_mode(mode).c_str());
   return std::fopen(path, mode);
@@ -113,7 +111,7 @@ bool u_native_same_file(const char* a, const char* b) {
   // the file identity, which also sees through hard links, 8.3 short names,
   // differing case and other spellings of one path.
   std::wstring wa, wb;
-  if (!wide_native_name(a, wa) || !wide_native_name(b, wb)) return false;
+  if (!u_windows_name(a, wa) || !u_windows_name(b, wb)) return false;
   HANDLE ha = open_for_query(wa);
   HANDLE hb = open_for_query(wb);
   FileIdentity ia, ib;

@@ -8,6 +8,7 @@
 #include "errors/errors.h"
 #include "platform/file_io.h"
 #include "platform/local_time.h"
+#include "platform/output_file.h"
 #include "sdf/attributes.h"
 #include "sdf/date_text.h"
 #include "sdf/text_out.h"
@@ -99,22 +100,22 @@ bool sdf_write_data_section(std::FILE* stream, const std::int32_t* values, std::
 }
 
 std::int32_t sdf_export(const char* path, const Header* header, const IntensityRecord*,
-                        const PhaseRecord* phase) {
+                        const PhaseRecord* phase, OutputMode mode) {
   if (!phase || !header) return ERR_INVALID_PARAM;
   // 16-bit by 16-bit: the product always fits in 32 bits.
   const std::int32_t count = std::int32_t{phase->width} * std::int32_t{phase->height};
   if (count > 0 && (!phase->data || phase->count < count)) return ERR_INVALID_PARAM;
 
-  File file(u_fopen(path, "w"));
-  if (!file) return ERR_CANT_CREATE_FILE;
-  std::FILE* f = file.get();
+  OutputFile file;
+  if (file.open(path, mode) != ERR_NONE) return ERR_CANT_CREATE_FILE;
+  std::FILE* f = file.stream();
 
   const std::int32_t* values = phase->data.get();
   const std::int32_t offset = count > 0 ? sdf_data_offset(values, count) : 0;
 
   // Every write is checked, and so is the close that flushes the stream's
   // buffer: a full disk must never end in success. The first failure stops
-  // the writing; the partial file stays.
+  // the writing, and the output is only put in place after a success.
   bool ok = write_header_section(f, *header, *phase) &&
             sdf_write_data_section(f, values, count, offset) &&
             std::fprintf(f, "*\nData Offset = %d\n", int{offset}) >= 0;
@@ -124,8 +125,8 @@ std::int32_t sdf_export(const char* path, const Header* header, const IntensityR
     static_cast<void>(write_header_attributes(f, header));
     ok = std::fputs("*\n", f) >= 0 && !std::ferror(f);
   }
-  const bool closed = file.close();
-  return ok && closed ? ERR_NONE : ERR_CANT_WRITE_FILE;
+  if (!ok) return ERR_CANT_WRITE_FILE;  // the OutputFile removes what was written
+  return file.commit();
 }
 
 std::int32_t write_sdf_file(const char* path, const void* software_info, const void* header_tail,

@@ -6,16 +6,21 @@
 
 #include "datafile/header.h"
 #include "datafile/records.h"
+#include "platform/output_file.h"
 
 // Writes `header` and `phase` to `path` (see file_io.h for the path
-// convention) as an SDF file; `intensity` is accepted and not used.
+// convention) as an SDF file; `intensity` is accepted and not used. The file
+// is written as output_file.h describes: complete or not at all, an existing
+// file replaced in one step (kReplace) or never (kCreateNew).
 // Returns 0, ERR_INVALID_PARAM (no header or phase record, or a phase record
 // whose array holds fewer than width x height values; nothing is created),
-// ERR_CANT_CREATE_FILE (the file cannot be opened for writing) or
-// ERR_CANT_WRITE_FILE (any write or the final close failed; what was written
-// stays on disk).
+// ERR_CANT_CREATE_FILE (the file cannot be created; with kCreateNew and
+// errno EEXIST, a file of that name exists) or ERR_CANT_WRITE_FILE (a write,
+// the final close or putting the file in place failed; the old output stays
+// as it was).
 [[nodiscard]] std::int32_t sdf_export(const char* path, const Header* header,
-                                      const IntensityRecord* intensity, const PhaseRecord* phase);
+                                      const IntensityRecord* intensity, const PhaseRecord* phase,
+                                      OutputMode mode = OutputMode::kReplace);
 
 // The pieces of the data section, for the writer, its tests and benchmarks.
 

@@ -2,6 +2,17 @@
 // standard error, an empty standard output, and files left as they were.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <thread>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "datafile/data_writer.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;
@@ -66,7 +77,24 @@ TEST_F(DriverTest, ExistingOutputNeedsForce) {
 TEST_F(DriverTest, ForceNeverWritesOverTheInputItself) {
   RunResult r = run({"-f", input, input});
   EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(r.err, unable(input, input) + "\t\"" + input + "\" already exists\n");
+  EXPECT_EQ(r.err, unable(input, input) + "\t\"" + input + "\" is the input file\n");
+  // Nor over another measurement: a name like "-final.dat" that a wildcard
+  // put first must not turn into -f and cost the next file.
+  const std::string other = dir.file("other.dat");
+  const std::vector<std::uint8_t> measurement = read_bytes(input);
+  write_bytes(other, measurement);
+  r = run({"-f", input, other});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err, unable(input, other) + "\t\"" + other +
+                       "\" is a binary data file, which -f never replaces\n");
+  EXPECT_EQ(read_bytes(other), measurement);
+  // "--" ends the options.
+  const std::string dashed = dir.file("-final.dat");
+  write_bytes(dashed, measurement);
+  r = run({"--", dashed, output});
+  EXPECT_EQ(r.status, 0) << r.err;
+  r = run({"--", "-f", output});
+  EXPECT_EQ(r.status, 2);
 }
 
 TEST_F(DriverTest, ReadFailureNamesTheError) {
@@ -120,5 +148,72 @@ TEST_F(DriverTest, WriterFailuresNameTheError) {
   r = run({input, "/dev/full"});
   EXPECT_EQ(r.status, 5);
   EXPECT_EQ(r.err, failure("/dev/full", "ERR_CANT_WRITE_FILE"));
+#endif
+}
+
+// The output is one complete conversion or not there; an old output is kept
+// until the new one is whole, and no temporary file is left behind.
+TEST_F(DriverTest, OutputIsCompleteOrAbsent) {
+  auto names = [&] {
+    std::vector<std::string> found;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+      found.push_back(e.path().filename().string());
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  const std::string other = dir.file("other.dat");
+  auto write_measurement = [](const std::string& path, std::int16_t width, std::int16_t height) {
+    Measurement m = synthetic_measurement(2, width, height);
+    write_bytes(path, encode_data_file(m.header, &m.intensity, &m.phase));
+  };
+  write_measurement(other, 300, 200);
+  const auto inputs_only = names();
+
+  // Two conversions to one new name: one wins, the other finds it taken.
+  RunResult a, b;
+  std::thread ta([&] { a = run({input, output}); });
+  std::thread tb([&] { b = run({other, output}); });
+  ta.join();
+  tb.join();
+  EXPECT_EQ(a.status + b.status, 3) << a.err << b.err;
+  RunResult info = run_program(TOVREL_INFO_EXE, {output});
+  RunResult winner = run_program(TOVREL_INFO_EXE, {a.status == 0 ? input : other});
+  EXPECT_EQ(info.out, winner.out);
+  std::filesystem::remove(output);
+  EXPECT_EQ(names(), inputs_only);
+
+#ifndef _WIN32
+  // A write that fails half way (the file size limit stands in for a full
+  // disk) keeps the old output.
+  write_text(output, "keep me");
+  const std::string limited = "trap '' XFSZ; ulimit -f 4; exec \"$0\" -f \"$1\" \"$2\"";
+  RunResult r = run_program("/bin/sh", {"-c", limited, tovrel_exe(), other, output});
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_EQ(read_text(output), "keep me");
+  std::filesystem::remove(output);
+  EXPECT_EQ(names(), inputs_only);
+
+  // A termination signal mid-write removes the temporary file and ends the
+  // process as the signal does.
+  const std::string big = dir.file("big.dat");
+  write_measurement(big, 4000, 3000);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open("/dev/null", O_WRONLY), 2);
+    execl(tovrel_exe().c_str(), "tovrel", big.c_str(), output.c_str(), nullptr);
+    _exit(127);
+  }
+  bool writing = false;
+  while (!writing && waitpid(pid, nullptr, WNOHANG) == 0)
+    for (const std::string& n : names()) writing |= n.starts_with(".out.sdf.");
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  RecordProperty("signal_mid_write", writing ? "sent" : "conversion ended first");
+  if (writing) {
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    std::filesystem::remove(big);
+    EXPECT_EQ(names(), inputs_only);
+  }
 #endif
 }

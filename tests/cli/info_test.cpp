@@ -5,13 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "datafile/data_writer.h"
 #include "errors/errors.h"
-#include "platform/byte_order.h"
+#include "fuzz/seed_files.h"
 #include "sdf/attributes.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"
@@ -89,25 +88,14 @@ TEST(TovrelInfo, KindIsToldByContentNotName) {
 
 TEST(TovrelInfo, BinarySdfForm) {
   // Binary SDF: 3 x 1 LONGINT values, z resolution 0 (632.8 nm), one invalid.
-  std::vector<std::uint8_t> bytes(81, 0);
-  std::memcpy(bytes.data(), "bBCR-1.0", 8);
-  std::memcpy(bytes.data() + 18, "020320111022", 12);
-  store_le16(&bytes[42], 3);
-  store_le16(&bytes[44], 1);
-  auto put_double = [&](std::size_t at, double d) {
-    std::uint64_t v;
-    std::memcpy(&v, &d, 8);
-    store_le32(&bytes[at], static_cast<std::uint32_t>(v));
-    store_le32(&bytes[at + 4], static_cast<std::uint32_t>(v >> 32));
-  };
-  put_double(46, 2e-6);
-  put_double(54, 2e-6);
-  put_double(62, 7.724609147e-11);  // the step of 632.8 nm, as a writer prints it
-  bytes[79] = 6;
-  for (std::int32_t v : {-40, 0x7FFFFFFF, 1234}) {
-    bytes.resize(bytes.size() + 4);
-    store_le32(&bytes[bytes.size() - 4], static_cast<std::uint32_t>(v));
-  }
+  // Zscale is the step of 632.8 nm, as a writer prints it.
+  std::vector<std::uint8_t> bytes =
+      seeds::binary_sdf(6, 3, 1, seeds::le_values<std::int32_t>({-40, 0x7FFFFFFF, 1234}),
+                        {.z_scale = 7.724609147e-11,
+                         .z_resolution = 0,
+                         .xy_scale = 2e-6,
+                         .maker = "",
+                         .mod_date = ""});
   ScratchDir dir;
   std::string path = dir.file("binary.sdf");
   write_bytes(path, bytes);

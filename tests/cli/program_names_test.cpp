@@ -103,7 +103,7 @@ TEST_F(ProgramNames, HardLinkToTheInputIsTheInput) {
   fs::create_hard_link(native(input), native(link));
   RunResult r = run({"-f", input, link});
   EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(r.err, unable(input, link) + "\t\"" + link + "\" already exists\n");
+  EXPECT_EQ(r.err, unable(input, link) + "\t\"" + link + "\" is the input file\n");
 #ifdef _WIN32
   // Another case of the same name on Windows.
   std::string upper = input;

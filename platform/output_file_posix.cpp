@@ -1,0 +1,197 @@
+// Output files on POSIX systems: the temporary file is put in place with
+// rename() (replacing) or link() (never replacing).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "errors/errors.h"
+#include "platform/file_io_native.h"
+#include "platform/output_file.h"
+
+namespace {
+
+// Temporary files that a signal handler removes. A slot is claimed with a
+// compare-and-swap, filled, then marked ready; the handler only reads slots
+// that are ready, with calls that are safe in a handler.
+constexpr int kSlots = 16;
+constexpr std::size_t kSlotName = 4096;
+char g_slot_names[kSlots][kSlotName];
+std::atomic<int> g_slot_state[kSlots];  // 0 free, 1 being filled, 2 ready
+
+int register_temporary(const std::string& name) {
+  if (name.size() >= kSlotName) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    int expected = 0;
+    if (!g_slot_state[i].compare_exchange_strong(expected, 1)) continue;
+    std::memcpy(g_slot_names[i], name.c_str(), name.size() + 1);
+    g_slot_state[i].store(2);
+    return i;
+  }
+  return -1;
+}
+
+void release_slot(int slot) {
+  if (slot >= 0) g_slot_state[slot].store(0);
+}
+
+extern "C" void remove_temporaries_and_reraise(int sig) {
+  for (int i = 0; i < kSlots; ++i)
+    if (g_slot_state[i].load() == 2) ::unlink(g_slot_names[i]);
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+// A name for the temporary file beside `final`: ".<name>.<random>.tmp" in
+// the same directory, so that the last step is a rename within one file
+// system.
+std::string temporary_name(const std::string& final, unsigned attempt) {
+  std::size_t slash = final.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string() : final.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? final : final.substr(slash + 1);
+  static std::atomic<unsigned> counter{0};
+  auto ticks =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+  unsigned long long mix = ticks ^ (static_cast<unsigned long long>(::getpid()) << 32) ^
+                           (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^ attempt;
+  static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string tag;
+  for (int i = 0; i < 10; ++i, mix /= 36) tag += digits[mix % 36];
+  return dir + "." + base + "." + tag + ".tmp";
+}
+
+bool can_fall_back_in_place(int error) {
+  return error == EACCES || error == EPERM || error == EROFS || error == ENOSPC ||
+         error == EDQUOT || error == ENAMETOOLONG;
+}
+
+}  // namespace
+
+std::int32_t OutputFile::open(const char* path, OutputMode mode) {
+  abandon();
+  mode_ = mode;
+  try {
+    std::string name;
+    if (!path || path[0] == '\0') {
+      errno = ENOENT;
+      return ERR_CANT_CREATE_FILE;
+    }
+    if (!u_posix_name(path, name)) {
+      errno = EILSEQ;
+      return ERR_CANT_CREATE_FILE;
+    }
+    struct stat st {};
+    const bool exists = ::stat(name.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+      // A device or FIFO: there is nothing to put in place.
+      direct_ = true;
+      stream_ = std::fopen(name.c_str(), "w");
+      return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
+    }
+    final_ = name;
+    if (exists) {
+      // Through a symbolic link: replace the file it points to.
+      if (char* real = ::realpath(name.c_str(), nullptr)) {
+        final_ = real;
+        std::free(real);
+      }
+    }
+    int fd = -1;
+    for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+      temp_ = temporary_name(final_, attempt);
+      fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+      const int error = errno;
+      temp_.clear();
+      if (exists && mode == OutputMode::kReplace && can_fall_back_in_place(error)) {
+        // The directory takes no new file, but the output itself may be
+        // written.
+        direct_ = true;
+        stream_ = std::fopen(name.c_str(), "w");
+        return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
+      }
+      errno = error;
+      return ERR_CANT_CREATE_FILE;
+    }
+    slot_ = register_temporary(temp_);
+    if (exists) static_cast<void>(::fchmod(fd, st.st_mode & 07777));  // best effort
+    stream_ = ::fdopen(fd, "w");
+    if (!stream_) {
+      const int error = errno;
+      ::close(fd);
+      abandon();
+      errno = error;
+      return ERR_CANT_CREATE_FILE;
+    }
+    return ERR_NONE;
+  } catch (const std::bad_alloc&) {
+    abandon();
+    errno = ENOMEM;
+    return ERR_CANT_CREATE_FILE;
+  }
+}
+
+std::int32_t OutputFile::commit() {
+  if (!stream_) return ERR_CANT_WRITE_FILE;
+  bool ok = !std::ferror(stream_);
+  ok = std::fclose(stream_) == 0 && ok;
+  stream_ = nullptr;
+  if (direct_) {
+    direct_ = false;
+    return ok ? ERR_NONE : ERR_CANT_WRITE_FILE;
+  }
+  std::int32_t result = ok ? ERR_NONE : ERR_CANT_WRITE_FILE;
+  bool renamed = false;
+  if (ok && mode_ == OutputMode::kReplace) {
+    renamed = ::rename(temp_.c_str(), final_.c_str()) == 0;
+    if (!renamed) result = ERR_CANT_WRITE_FILE;
+  } else if (ok && ::link(temp_.c_str(), final_.c_str()) != 0) {
+    // link() never replaces: it fails with EEXIST when the name was taken
+    // meanwhile. File systems without hard links get a check and a rename.
+    struct stat st {};
+    if (errno == EEXIST || ::lstat(final_.c_str(), &st) == 0) {
+      result = ERR_CANT_CREATE_FILE;
+    } else {
+      renamed = ::rename(temp_.c_str(), final_.c_str()) == 0;
+      if (!renamed) result = ERR_CANT_WRITE_FILE;
+    }
+  }
+  if (!renamed) ::unlink(temp_.c_str());
+  release_slot(slot_);
+  slot_ = -1;
+  temp_.clear();
+  if (result == ERR_CANT_CREATE_FILE) errno = EEXIST;
+  return result;
+}
+
+void OutputFile::abandon() {
+  if (stream_) std::fclose(stream_);
+  stream_ = nullptr;
+  direct_ = false;
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+  release_slot(slot_);
+  slot_ = -1;
+}
+
+void u_remove_temporaries_on_signals() {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action {};
+    action.sa_handler = remove_temporaries_and_reraise;
+    sigemptyset(&action.sa_mask);
+    // An ignored signal (nohup) stays ignored.
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    ::sigaction(sig, &action, nullptr);
+  }
+}

@@ -1,0 +1,196 @@
+// Output files on Windows: the temporary file is put in place with
+// MoveFileExW, which replaces only when told to.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <new>
+
+#include "errors/errors.h"
+#include "platform/file_io_native.h"
+#include "platform/output_file.h"
+
+namespace {
+
+// Temporary files that the console control handler removes (see the POSIX
+// version). The handler runs on a thread of its own; a file still open is
+// deleted once its handle closes, since it is opened with delete sharing.
+constexpr int kSlots = 16;
+constexpr std::size_t kSlotName = 4096;
+wchar_t g_slot_names[kSlots][kSlotName];
+std::atomic<int> g_slot_state[kSlots];  // 0 free, 1 being filled, 2 ready
+
+int register_temporary(const std::wstring& name) {
+  if (name.size() >= kSlotName) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    int expected = 0;
+    if (!g_slot_state[i].compare_exchange_strong(expected, 1)) continue;
+    std::memcpy(g_slot_names[i], name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+    g_slot_state[i].store(2);
+    return i;
+  }
+  return -1;
+}
+
+void release_slot(int slot) {
+  if (slot >= 0) g_slot_state[slot].store(0);
+}
+
+BOOL WINAPI remove_temporaries(DWORD) {
+  for (int i = 0; i < kSlots; ++i)
+    if (g_slot_state[i].load() == 2) DeleteFileW(g_slot_names[i]);
+  return FALSE;  // the default handler ends the process
+}
+
+std::wstring temporary_name(const std::wstring& final, unsigned attempt) {
+  std::size_t sep = final.find_last_of(L"\\/:");
+  std::wstring dir = sep == std::wstring::npos ? std::wstring() : final.substr(0, sep + 1);
+  std::wstring base = sep == std::wstring::npos ? final : final.substr(sep + 1);
+  static std::atomic<unsigned> counter{0};
+  auto ticks =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+  unsigned long long mix = ticks ^ (static_cast<unsigned long long>(GetCurrentProcessId()) << 32) ^
+                           (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^ attempt;
+  static const wchar_t digits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
+  std::wstring tag;
+  for (int i = 0; i < 10; ++i, mix /= 36) tag += digits[mix % 36];
+  return dir + L"." + base + L"." + tag + L".tmp";
+}
+
+// The file a name finally refers to (through symbolic links), or the name
+// itself when that cannot be told.
+std::wstring final_name(const std::wstring& name) {
+  HANDLE h = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return name;
+  std::wstring out(MAX_PATH, L'\0');
+  DWORD n = GetFinalPathNameByHandleW(h, out.data(), static_cast<DWORD>(out.size()), 0);
+  if (n >= out.size()) {
+    out.assign(n + 1, L'\0');
+    n = GetFinalPathNameByHandleW(h, out.data(), static_cast<DWORD>(out.size()), 0);
+  }
+  CloseHandle(h);
+  if (n == 0 || n >= out.size()) return name;
+  out.resize(n);
+  return out;
+}
+
+}  // namespace
+
+std::int32_t OutputFile::open(const char* path, OutputMode mode) {
+  abandon();
+  mode_ = mode;
+  try {
+    std::wstring name;
+    if (!path || path[0] == '\0') {
+      errno = ENOENT;
+      return ERR_CANT_CREATE_FILE;
+    }
+    if (!u_windows_name(path, name)) {
+      errno = EILSEQ;
+      return ERR_CANT_CREATE_FILE;
+    }
+    struct _stat64 st {};
+    const bool exists = _wstat64(name.c_str(), &st) == 0;
+    if (exists && (st.st_mode & S_IFMT) != S_IFREG) {
+      direct_ = true;
+      stream_ = _wfopen(name.c_str(), L"w");
+      return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
+    }
+    final_ = exists ? final_name(name) : name;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    DWORD error = 0;
+    for (unsigned attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+      temp_ = temporary_name(final_, attempt);
+      h = CreateFileW(temp_.c_str(), GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+      error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+      if (h == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+        break;
+    }
+    if (h == INVALID_HANDLE_VALUE) {
+      temp_.clear();
+      if (exists && mode == OutputMode::kReplace &&
+          (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ||
+           error == ERROR_DISK_FULL || error == ERROR_FILENAME_EXCED_RANGE)) {
+        direct_ = true;
+        stream_ = _wfopen(name.c_str(), L"w");
+        return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
+      }
+      errno = error == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
+      return ERR_CANT_CREATE_FILE;
+    }
+    slot_ = register_temporary(temp_);
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_TEXT);
+    if (fd < 0) {
+      CloseHandle(h);
+      abandon();
+      errno = EMFILE;
+      return ERR_CANT_CREATE_FILE;
+    }
+    stream_ = _fdopen(fd, "w");
+    if (!stream_) {
+      _close(fd);
+      abandon();
+      errno = EMFILE;
+      return ERR_CANT_CREATE_FILE;
+    }
+    return ERR_NONE;
+  } catch (const std::bad_alloc&) {
+    abandon();
+    errno = ENOMEM;
+    return ERR_CANT_CREATE_FILE;
+  }
+}
+
+std::int32_t OutputFile::commit() {
+  if (!stream_) return ERR_CANT_WRITE_FILE;
+  bool ok = !std::ferror(stream_);
+  ok = std::fclose(stream_) == 0 && ok;
+  stream_ = nullptr;
+  if (direct_) {
+    direct_ = false;
+    return ok ? ERR_NONE : ERR_CANT_WRITE_FILE;
+  }
+  std::int32_t result = ok ? ERR_NONE : ERR_CANT_WRITE_FILE;
+  if (ok) {
+    DWORD flags = mode_ == OutputMode::kReplace ? MOVEFILE_REPLACE_EXISTING : 0;
+    if (!MoveFileExW(temp_.c_str(), final_.c_str(), flags)) {
+      DWORD error = GetLastError();
+      result = mode_ == OutputMode::kCreateNew &&
+                       (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+                   ? ERR_CANT_CREATE_FILE
+                   : ERR_CANT_WRITE_FILE;
+    }
+  }
+  if (result != ERR_NONE) DeleteFileW(temp_.c_str());
+  release_slot(slot_);
+  slot_ = -1;
+  temp_.clear();
+  if (result == ERR_CANT_CREATE_FILE) errno = EEXIST;
+  return result;
+}
+
+void OutputFile::abandon() {
+  if (stream_) std::fclose(stream_);
+  stream_ = nullptr;
+  direct_ = false;
+  if (!temp_.empty()) DeleteFileW(temp_.c_str());
+  temp_.clear();
+  release_slot(slot_);
+  slot_ = -1;
+}
+
+void u_remove_temporaries_on_signals() { SetConsoleCtrlHandler(remove_temporaries, TRUE); }
