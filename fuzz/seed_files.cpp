@@ -70,6 +70,13 @@ std::string value_text(int type, std::size_t i, int offset) {
   return std::to_string(static_cast<long long>(sdf_seed_value(i)) - offset);
 }
 
+// A number as the SDF writer prints it.
+std::string number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%12.10g", value);
+  return text;
+}
+
 }  // namespace
 
 const char* sdf_type_name(int type) { return kTypeNames[type]; }
@@ -77,71 +84,89 @@ std::size_t sdf_type_width(int type) { return kTypeWidths[type]; }
 
 double sdf_seed_value(std::size_t i) { return static_cast<double>((i * 7 + 3) % 100); }
 
-std::vector<std::uint8_t> binary_sdf(int type, std::uint16_t points, std::uint16_t profiles) {
+std::vector<std::uint8_t> binary_sdf(int type, std::uint16_t points, std::uint16_t profiles,
+                                     const std::vector<std::uint8_t>& data,
+                                     const BinaryHeader& header) {
   std::vector<std::uint8_t> out;
   put_text(out, "bBCR-1.0", 8);
-  put_text(out, "KV8.3.5", 10);
-  put_text(out, "020320111022", 12);
-  put_text(out, "080320141530", 12);
+  put_text(out, header.maker, 10);
+  put_text(out, header.create_date, 12);
+  put_text(out, header.mod_date, 12);
   put<std::uint16_t>(out, points);
   put<std::uint16_t>(out, profiles);
-  put<double>(out, kScale);
-  put<double>(out, kScale);
-  put<double>(out, kZ);
-  put<double>(out, kZ);
+  put<double>(out, header.xy_scale);
+  put<double>(out, header.xy_scale);
+  put<double>(out, header.z_scale);
+  put<double>(out, header.z_resolution);
   out.push_back(0);  // compression
   out.push_back(static_cast<std::uint8_t>(type));
   out.push_back(0);  // check type
-  for (std::size_t i = 0; i < std::size_t{points} * profiles; ++i) put_value(out, type, i);
+  out.insert(out.end(), data.begin(), data.end());
   return out;
 }
 
-std::string ascii_sdf(int type, bool type_by_name, std::uint32_t points, std::uint32_t profiles) {
-  char line[256];
-  std::string out = "aBCR-1.0\n";
-  out += "ManufacID = KV8.3.5 ; instrument software\n";
-  out += "CreateDate = 020320111022\n";
-  out += "ModDate = 080320141530\n";
-  std::snprintf(line, sizeof line, "NumPoints = %u\nNumProfiles = %u\n", points, profiles);
-  out += line;
-  std::snprintf(line, sizeof line, "Xscale = %12.10g\nYscale = %12.10g\n", kScale, kScale);
-  out += line;
-  std::snprintf(line, sizeof line, "Zscale = %12.10g\nZresolution = %12.10g\n", kZ, kZ);
-  out += line;
-  out += "Compression = 0\n";
-  if (type_by_name)
-    std::snprintf(line, sizeof line, "DataType = %s\n", kTypeNames[type]);
-  else
-    std::snprintf(line, sizeof line, "DataType = %d\n", type);
-  out += line;
-  out += "CheckType = 0\n*\n";
+std::string sdf_trailer(long offset, const std::string& attributes) {
+  return "Data Offset = " + std::to_string(offset) + "\n" + attributes + "*\n";
+}
 
+std::string unit_trailer(const std::string& extra, long offset) {
+  return sdf_trailer(offset, extra +
+                                 "intf_scale_factor=         0.5\n"
+                                 "obliquity_factor=           1\n"
+                                 "wavelength_in=        8192\n"
+                                 "num_aperture=         0.3\n"
+                                 "lateral_res=       1e-06\n"
+                                 "camera_width=640\n"
+                                 "camera_height=480\n"
+                                 "phase_res=0\n");
+}
+
+std::string ascii_sdf(std::uint32_t points, std::uint32_t profiles, const std::string& data,
+                      const std::string& trailer, const AsciiHeader& header) {
+  return header.version + "\nManufacID = " + header.maker + "\nCreateDate = 020320111022" +
+         "\nModDate = " + header.mod_date + "\nNumPoints = " + std::to_string(points) +
+         "\nNumProfiles = " + std::to_string(profiles) + "\nXscale = " + header.xy_scale +
+         "\nYscale = " + header.xy_scale + "\nZscale = " + header.z_scale +
+         "\nZresolution = " + header.z_scale + "\nCompression = 0\nDataType = " + header.type +
+         "\nCheckType = 0\n*\n" + data + "*\n" + trailer;
+}
+
+std::vector<std::uint8_t> binary_sdf(int type, std::uint16_t points, std::uint16_t profiles) {
+  std::vector<std::uint8_t> data;
+  for (std::size_t i = 0; i < std::size_t{points} * profiles; ++i) put_value(data, type, i);
+  return binary_sdf(type, points, profiles, data,
+                    {.z_scale = kZ, .z_resolution = kZ, .mod_date = "080320141530"});
+}
+
+std::string ascii_sdf(int type, bool type_by_name, std::uint32_t points, std::uint32_t profiles) {
   // The data as decimal text, ten numbers to a line. ULONGINT data is
   // stored with a negative offset taken off, as the SDF writer does.
+  std::string data;
   std::size_t count = std::size_t{points} * profiles;
   int offset = type == 2 ? kSeedDataOffset : 0;
   for (std::size_t i = 0; i < count; ++i) {
-    out += value_text(type, i, offset);
-    out += ' ';
-    if (i % 10 == 9 || i + 1 == count) out += "\n";
+    data += value_text(type, i, offset);
+    data += ' ';
+    if (i % 10 == 9 || i + 1 == count) data += "\n";
   }
-  out += "*\n";
 
   // The trailer: the data offset and the attributes the import requires,
-  // with the values that make one count one Zresolution.
-  std::snprintf(line, sizeof line, "Data Offset = %d\n", offset);
-  out += line;
-  out += "intf_scale_factor = 0.5\n";
-  out += "obliquity_factor =           1\n";
-  // 0.5 x 1 x wavelength / 4096 = 1e-9
-  out += "wavelength_in = 8.192e-06\n";
-  out += "num_aperture = 0.3\n";
-  std::snprintf(line, sizeof line, "lateral_res = %12.10g\n", kScale);
-  out += line;
-  out += "camera_width = 640\ncamera_height = 480\nphase_res = 0\n";
-  out += "comment = \"seed file\"\nswinfo.date = \"Wed Mar 02 10:22:32 2011\"\n";
-  out += "*\n";
-  return out;
+  // with the values that make one count one Zresolution:
+  // 0.5 x 1 x wavelength / 4096 = 1e-9.
+  const std::string scale = number(kScale), z = number(kZ);
+  const std::string trailer = sdf_trailer(
+      offset,
+      "intf_scale_factor = 0.5\nobliquity_factor =           1\nwavelength_in = 8.192e-06\n"
+      "num_aperture = 0.3\nlateral_res = " +
+          scale +
+          "\ncamera_width = 640\ncamera_height = 480\nphase_res = 0\n"
+          "comment = \"seed file\"\nswinfo.date = \"Wed Mar 02 10:22:32 2011\"\n");
+  return ascii_sdf(points, profiles, data, trailer,
+                   {.type = type_by_name ? kTypeNames[type] : std::to_string(type),
+                    .z_scale = z,
+                    .maker = "KV8.3.5 ; instrument software",
+                    .mod_date = "080320141530",
+                    .xy_scale = scale});
 }
 
 std::vector<std::string> date_texts() {

@@ -10,17 +10,18 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "cli/driver.h"
 #include "datafile/data_writer.h"
-#include "sdf/date_text.h"
-#include "platform/file_io.h"
 #include "datafile/reader.h"
-#include "sdf/sdf_import.h"
-#include "sdf/sdf_writer.h"
 #include "errors/errors.h"
 #include "fuzz/seed_files.h"
+#include "platform/file_io.h"
+#include "sdf/date_text.h"
+#include "sdf/sdf_import.h"
+#include "sdf/sdf_writer.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"
 
@@ -70,6 +71,7 @@ class InjectedRun {
                      Injection::release};
   }
   ~InjectedRun() { u_alloc_hooks = u_default_alloc_hooks; }
+  static constexpr int kMaxRuns = 64;
   InjectedRun(const InjectedRun&) = delete;
   InjectedRun& operator=(const InjectedRun&) = delete;
   // True when the run asked for the refused allocation.
@@ -92,13 +94,64 @@ class HeapRun {
     HeapInjection::armed = true;
   }
   ~HeapRun() { HeapInjection::armed = false; }
+  static constexpr int kMaxRuns = 5000;
   HeapRun(const HeapRun&) = delete;
   HeapRun& operator=(const HeapRun&) = delete;
   bool refused() const { return HeapInjection::calls >= HeapInjection::fail_at; }
 };
 
-constexpr int kMaxAllocations = 64;
-constexpr int kMaxHeapAllocations = 5000;
+// Runs `operation(result)` with its 1st, 2nd, ... allocation refused, through
+// the hooks (`Run` = InjectedRun) or the C++ heap (`Run` = HeapRun), until a
+// run no longer asks for the refused allocation. `check(result, n, refused)`
+// examines each run: the n-th allocation was refused, or (the last run)
+// none was. With the hooks, `result` is made, checked and released while
+// they are installed, and after a refused run no block may be left; with the
+// heap, only the operation runs armed. Returns the number of refused runs.
+template <class Run, class Result, class Operation, class Check>
+int for_each_refused_allocation(Operation operation, Check check) {
+  int refused_runs = 0;
+  for (int n = 1; n <= Run::kMaxRuns; ++n) {
+    Injection::live = 0;
+    bool refused = false;
+    if constexpr (std::is_same_v<Run, InjectedRun>) {
+      InjectedRun run(n);  // outlives the result, whose records release through it
+      Result result;
+      operation(result);
+      refused = run.refused();
+      check(result, n, refused);
+    } else {
+      Result result;
+      {
+        HeapRun run(n);
+        operation(result);
+        refused = run.refused();
+      }
+      check(result, n, refused);
+    }
+    if (!refused || ::testing::Test::HasFatalFailure()) break;
+    ++refused_runs;
+    EXPECT_EQ(Injection::live, 0) << "allocation " << n;
+  }
+  return refused_runs;
+}
+
+// A read of a data file (and possibly more) and what it returned.
+struct DataRead {
+  std::int32_t code = -1;
+  Header header{};
+  IntensityRecord intensity;
+  PhaseRecord phase;
+};
+
+// An import of an SDF file into blocks marked 0xA5, so that a change is seen.
+struct SdfRead {
+  std::int32_t code = -1;
+  int open_errno = 0;
+  std::vector<std::uint8_t> swinfo = std::vector<std::uint8_t>(kSoftwareInfoSize, 0xA5);
+  std::vector<std::uint8_t> tail = std::vector<std::uint8_t>(kHeaderTailSize, 0xA5);
+  IntensityRecord intensity;
+  PhaseRecord phase;
+};
 
 std::string write_synthetic(const ScratchDir& dir, int format, bool with_intensity) {
   Header h;
@@ -162,29 +215,25 @@ TEST(AllocationFailure, EachAllocationOfAReadFailsInTurn) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.format);
     std::string path = write_synthetic(dir, c.format, c.with_intensity);
-    int refused = 0;
-    for (int n = 1; n <= kMaxAllocations; ++n) {
-      Injection::live = 0;
-      {
-        InjectedRun run(n);  // outlives the records, which release through it
-        Header header{};
-        IntensityRecord intensity;
-        PhaseRecord phase;
-        std::int32_t code =
-            read_data_file(path.c_str(), &header, c.ask_intensity ? &intensity : nullptr, &phase);
-        if (!run.refused()) {
-          ASSERT_EQ(code, ERR_NONE);
-          EXPECT_EQ(phase.count, 35);
-          break;
-        }
-        ++refused;
-        EXPECT_EQ(code, ERR_NO_MEM) << "allocation " << n;
-        EXPECT_TRUE(released(intensity)) << "allocation " << n;
-        EXPECT_TRUE(released(phase)) << "allocation " << n;
-        EXPECT_EQ(Injection::live, 0) << "allocation " << n;
-      }
-      EXPECT_EQ(Injection::live, 0);
-    }
+    int refused = for_each_refused_allocation<InjectedRun, DataRead>(
+        [&](DataRead& r) {
+          // Junk geometry, so that clearing it is visible.
+          if (c.ask_intensity) r.intensity.width = 99;
+          r.phase.width = 99;
+          r.code = read_data_file(path.c_str(), &r.header, c.ask_intensity ? &r.intensity : nullptr,
+                                  &r.phase);
+        },
+        [&](const DataRead& r, int n, bool refused) {
+          if (!refused) {
+            ASSERT_EQ(r.code, ERR_NONE);
+            EXPECT_EQ(r.phase.count, 35);
+            return;
+          }
+          EXPECT_EQ(r.code, ERR_NO_MEM) << "allocation " << n;
+          EXPECT_TRUE(released(r.intensity)) << "allocation " << n;
+          EXPECT_TRUE(released(r.phase)) << "allocation " << n;
+          EXPECT_EQ(Injection::live, 0) << "allocation " << n;
+        });
     EXPECT_EQ(refused, c.allocations);
   }
 }
@@ -196,33 +245,24 @@ TEST(AllocationFailure, EachAllocationOfAConversionFailsInTurn) {
   ScratchDir dir;
   std::string in = write_synthetic(dir, 3, true);
   std::string out = dir.file("out.sdf");
-  int refused = 0;
-  for (int n = 1; n <= kMaxAllocations; ++n) {
-    Injection::live = 0;
-    {
-      InjectedRun run(n);  // outlives the records, which release through it
-      Header header{};
-      IntensityRecord intensity;
-      PhaseRecord phase;
-      std::int32_t code = read_data_file(in.c_str(), &header, &intensity, &phase);
-      if (code == ERR_NONE) code = sdf_export(out.c_str(), &header, &intensity, &phase);
-      if (!run.refused()) {
-        ASSERT_EQ(code, ERR_NONE);
-        EXPECT_EQ(create_date(out), "020320111022");
-        break;
-      }
-      ++refused;
-      if (n <= 2) {
-        EXPECT_EQ(code, ERR_NO_MEM) << "allocation " << n;
-        EXPECT_TRUE(released(intensity));
-        EXPECT_TRUE(released(phase));
-      } else {
-        EXPECT_EQ(code, ERR_NONE) << "allocation " << n;
-        EXPECT_EQ(create_date(out), "-1-1-001-1-1") << "allocation " << n;
-      }
-    }
-    EXPECT_EQ(Injection::live, 0) << "allocation " << n;
-  }
+  int refused = for_each_refused_allocation<InjectedRun, DataRead>(
+      [&](DataRead& r) {
+        r.code = read_data_file(in.c_str(), &r.header, &r.intensity, &r.phase);
+        if (r.code == ERR_NONE) r.code = sdf_export(out.c_str(), &r.header, &r.intensity, &r.phase);
+      },
+      [&](const DataRead& r, int n, bool refused) {
+        if (!refused) {
+          ASSERT_EQ(r.code, ERR_NONE);
+          EXPECT_EQ(create_date(out), "020320111022");
+        } else if (n <= 2) {
+          EXPECT_EQ(r.code, ERR_NO_MEM) << "allocation " << n;
+          EXPECT_TRUE(released(r.intensity));
+          EXPECT_TRUE(released(r.phase));
+        } else {
+          EXPECT_EQ(r.code, ERR_NONE) << "allocation " << n;
+          EXPECT_EQ(create_date(out), "-1-1-001-1-1") << "allocation " << n;
+        }
+      });
   EXPECT_EQ(refused, 3);
 }
 
@@ -264,30 +304,23 @@ TEST(AllocationFailure, EachAllocationOfAnImportFailsInTurn) {
     SCOPED_TRACE(c.what);
     std::string path = dir.file("in.sdf");
     write_bytes(path, c.bytes);
-    int refused = 0;
-    for (int n = 1; n <= kMaxAllocations; ++n) {
-      Injection::live = 0;
-      {
-        InjectedRun run(n);
-        std::vector<std::uint8_t> swinfo(kSoftwareInfoSize, 0xA5), tail(kHeaderTailSize, 0xA5);
-        IntensityRecord intensity;
-        PhaseRecord phase;
-        std::int32_t code =
-            read_sdf_file(path.c_str(), swinfo.data(), tail.data(), &intensity, &phase);
-        if (!run.refused()) {
-          ASSERT_EQ(code, ERR_NONE);
-          EXPECT_EQ(phase.count, 12);
-          break;
-        }
-        ++refused;
-        EXPECT_EQ(code, ERR_NO_MEM) << "allocation " << n;
-        EXPECT_TRUE(released(phase)) << "allocation " << n;
-        // Nothing is handed out on failure.
-        EXPECT_EQ(tail[0], 0xA5);
-        EXPECT_EQ(swinfo[0], 0xA5);
-      }
-      EXPECT_EQ(Injection::live, 0) << "allocation " << n;
-    }
+    int refused = for_each_refused_allocation<InjectedRun, SdfRead>(
+        [&](SdfRead& r) {
+          r.code =
+              read_sdf_file(path.c_str(), r.swinfo.data(), r.tail.data(), &r.intensity, &r.phase);
+        },
+        [&](const SdfRead& r, int n, bool refused) {
+          if (!refused) {
+            ASSERT_EQ(r.code, ERR_NONE);
+            EXPECT_EQ(r.phase.count, 12);
+            return;
+          }
+          EXPECT_EQ(r.code, ERR_NO_MEM) << "allocation " << n;
+          EXPECT_TRUE(released(r.phase)) << "allocation " << n;
+          // Nothing is handed out on failure.
+          EXPECT_EQ(r.tail[0], 0xA5);
+          EXPECT_EQ(r.swinfo[0], 0xA5);
+        });
     EXPECT_EQ(refused, c.allocations);
   }
 }
@@ -320,34 +353,27 @@ TEST(AllocationFailure, EachHeapAllocationOfAnImportFailsInTurn) {
   std::string path = dir.file("in.sdf");
   std::string text = seeds::ascii_sdf(2, true, 4, 3);
   write_text(path, text);
-  int refused = 0;
-  for (int n = 1; n <= kMaxHeapAllocations; ++n) {
-    std::vector<std::uint8_t> swinfo(kSoftwareInfoSize, 0xA5), tail(kHeaderTailSize, 0xA5);
-    PhaseRecord phase;
-    std::int32_t code;
-    int open_errno;
-    bool was_refused;
-    {
-      HeapRun run(n);
-      errno = 0;
-      code = read_sdf_file(path.c_str(), swinfo.data(), tail.data(), nullptr, &phase);
-      open_errno = errno;
-      was_refused = run.refused();
-    }
-    if (!was_refused) {
-      ASSERT_EQ(code, ERR_NONE);
-      break;
-    }
-    ++refused;
-    // The file name converted for opening may be what runs out; then the
-    // file cannot be opened, for lack of memory.
-    ASSERT_TRUE(code == ERR_NO_MEM || (code == ERR_CANT_OPEN_FILE && open_errno == ENOMEM))
-        << "heap allocation " << n << ": code " << code;
-    ASSERT_TRUE(released(phase));
-    ASSERT_EQ(tail[0], 0xA5);
-  }
+  int refused = for_each_refused_allocation<HeapRun, SdfRead>(
+      [&](SdfRead& r) {
+        errno = 0;
+        r.code = read_sdf_file(path.c_str(), r.swinfo.data(), r.tail.data(), nullptr, &r.phase);
+        r.open_errno = errno;
+      },
+      [&](const SdfRead& r, int n, bool refused) {
+        if (!refused) {
+          ASSERT_EQ(r.code, ERR_NONE);
+          return;
+        }
+        // The file name converted for opening may be what runs out; then the
+        // file cannot be opened, for lack of memory.
+        ASSERT_TRUE(r.code == ERR_NO_MEM ||
+                    (r.code == ERR_CANT_OPEN_FILE && r.open_errno == ENOMEM))
+            << "heap allocation " << n << ": code " << r.code;
+        ASSERT_TRUE(released(r.phase));
+        ASSERT_EQ(r.tail[0], 0xA5);
+      });
   EXPECT_GT(refused, 0);
-  EXPECT_LT(refused, kMaxHeapAllocations);
+  EXPECT_LT(refused, HeapRun::kMaxRuns);
 }
 
 TEST(AllocationFailure, EachHeapAllocationOfAConversionFailsInTurn) {
@@ -366,34 +392,26 @@ TEST(AllocationFailure, EachHeapAllocationOfAConversionFailsInTurn) {
     make_synthetic({1, 6, 4, true, 1}, &h, &intensity, &phase);
     ASSERT_EQ(write_data_file(in_utf8.c_str(), h, &intensity, &phase), ERR_NONE);
   }
-  int refused = 0;
-  for (int n = 1; n <= kMaxHeapAllocations; ++n) {
-    Header header{};
-    IntensityRecord intensity;
-    PhaseRecord phase;
-    std::int32_t code;
-    bool was_refused;
-    {
-      HeapRun run(n);
-      code = read_data_file(in.c_str(), &header, &intensity, &phase);
-      if (code == ERR_NONE) code = sdf_export(out.c_str(), &header, &intensity, &phase);
-      was_refused = run.refused();
-    }
-    if (!was_refused) {
-      ASSERT_EQ(code, ERR_NONE);
-      break;
-    }
-    ++refused;
-    // The date stamp falls back to the unknown stamp by design; the output
-    // name that cannot be converted is a file that cannot be created;
-    // anything else that runs out reports ERR_NO_MEM.
-    ASSERT_TRUE(code == ERR_NO_MEM || code == ERR_NONE || code == ERR_CANT_CREATE_FILE)
-        << "heap allocation " << n << ": code " << code;
-    if (code == ERR_NO_MEM) {
-      ASSERT_TRUE(released(intensity));
-      ASSERT_TRUE(released(phase));
-    }
-  }
+  int refused = for_each_refused_allocation<HeapRun, DataRead>(
+      [&](DataRead& r) {
+        r.code = read_data_file(in.c_str(), &r.header, &r.intensity, &r.phase);
+        if (r.code == ERR_NONE) r.code = sdf_export(out.c_str(), &r.header, &r.intensity, &r.phase);
+      },
+      [&](const DataRead& r, int n, bool refused) {
+        if (!refused) {
+          ASSERT_EQ(r.code, ERR_NONE);
+          return;
+        }
+        // The date stamp falls back to the unknown stamp by design; the output
+        // name that cannot be converted is a file that cannot be created;
+        // anything else that runs out reports ERR_NO_MEM.
+        ASSERT_TRUE(r.code == ERR_NO_MEM || r.code == ERR_NONE || r.code == ERR_CANT_CREATE_FILE)
+            << "heap allocation " << n << ": code " << r.code;
+        if (r.code == ERR_NO_MEM) {
+          ASSERT_TRUE(released(r.intensity));
+          ASSERT_TRUE(released(r.phase));
+        }
+      });
   EXPECT_GT(refused, 0);
 }
 

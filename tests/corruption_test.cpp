@@ -15,14 +15,14 @@
 #include <unistd.h>
 #endif
 
-#include "platform/byte_order.h"
 #include "datafile/data_writer.h"
 #include "datafile/header.h"
 #include "datafile/reader.h"
-#include "sdf/sdf_import.h"
-#include "sdf/sdf_writer.h"
 #include "errors/errors.h"
 #include "fuzz/seed_files.h"
+#include "platform/byte_order.h"
+#include "sdf/sdf_import.h"
+#include "sdf/sdf_writer.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;
@@ -171,16 +171,13 @@ TEST(DataFileCorruption, AnnouncedArraysLargerThanTheFileAreRefusedBeforeAllocat
   std::vector<std::uint8_t> bytes = encode_data_file(m.header, nullptr, nullptr);
   bytes.push_back(0);
 
-  static std::size_t largest;
-  largest = 0;
-  AllocHooks saved = u_alloc_hooks;
-  u_alloc_hooks.allocate = [](std::size_t n) {
-    largest = std::max(largest, n);
-    return u_default_alloc_hooks.allocate(n);
-  };
+  std::size_t largest;
   DataRead r;
-  read_bytes_as_data_file(dir, bytes, r);
-  u_alloc_hooks = saved;
+  {
+    AllocationWatch watch;
+    read_bytes_as_data_file(dir, bytes, r);
+    largest = watch.largest();
+  }
   EXPECT_EQ(r.code, ERR_CORRUPT_DATA_FILE);
   EXPECT_TRUE(released(r));
   EXPECT_LT(largest, 4096u);
@@ -267,6 +264,24 @@ std::size_t after_section_end(const std::string& text, std::size_t from) {
   return text.size();
 }
 
+// Where the value of the trailer's last required attribute starts: a prefix
+// that ends before it lacks a required attribute.
+std::size_t last_required_value(const std::string& text, std::size_t trailer_start) {
+  std::size_t last = trailer_start;
+  for (const std::string key :
+       {"intf_scale_factor", "obliquity_factor", "wavelength_in", "num_aperture", "lateral_res",
+        "camera_width", "camera_height", "phase_res"}) {
+    for (std::size_t at = text.find("\n" + key, trailer_start - 1); at != std::string::npos;
+         at = text.find("\n" + key, at + 1)) {
+      const std::size_t end = at + 1 + key.size();
+      if (text[end] != '=' && text[end] != ' ') continue;  // a longer name
+      last = std::max(last, text.find_first_not_of(" =", end));
+      break;
+    }
+  }
+  return last;
+}
+
 bool same_values(const PhaseRecord& a, const PhaseRecord& b) {
   if (a.width != b.width || a.height != b.height || a.count != b.count) return false;
   for (std::int32_t i = 0; i < a.count; ++i)
@@ -302,7 +317,10 @@ TEST(SdfTruncation, EveryPrefixOfAnAsciiFileGivesACodeOrTheWholeData) {
     std::vector<std::uint8_t> bytes;
   } files[] = {{"writer output", writer_sdf(*scratch, from_writer)},
                {"ULONGINT 7x3", bytes_of(seeds::ascii_sdf(2, true, 7, 3))},
-               {"DOUBLE 3x2", bytes_of(seeds::ascii_sdf(7, false, 3, 2))}};
+               {"DOUBLE 3x2", bytes_of(seeds::ascii_sdf(7, false, 3, 2))},
+               {"ULONGINT 4x3, unit trailer",
+                bytes_of(seeds::ascii_sdf(4, 3, "0 1 2 3 4 5 6 7 8 9\n10 4294967295\n",
+                                          seeds::unit_trailer("comment=\"x\"\n", -5)))}};
   for (const File& file : files) {
     SCOPED_TRACE(file.what);
     SdfRead whole;
@@ -312,6 +330,7 @@ TEST(SdfTruncation, EveryPrefixOfAnAsciiFileGivesACodeOrTheWholeData) {
     std::string text(file.bytes.begin(), file.bytes.end());
     const std::size_t header_end = after_section_end(text, 0);
     const std::size_t data_end = after_section_end(text, header_end);
+    const std::size_t required_end = last_required_value(text, data_end);
     for (std::size_t len = 0; len < file.bytes.size(); ++len) {
       SdfRead r;
       read_bytes_as_sdf(*scratch,
@@ -332,6 +351,9 @@ TEST(SdfTruncation, EveryPrefixOfAnAsciiFileGivesACodeOrTheWholeData) {
         // Required attributes cut off, or a number cut to a bare sign.
         ASSERT_TRUE(r.code == ERR_CORRUPT_DATA_FILE || r.code == ERR_PREMATURE_EOF)
             << where << ": code " << r.code;
+      }
+      if (len <= required_end) {
+        ASSERT_NE(r.code, ERR_NONE) << where << " lacks a required attribute";
       }
       if (r.code != ERR_NONE) {
         ASSERT_FALSE(r.phase.data) << where;

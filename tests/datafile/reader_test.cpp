@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "platform/byte_order.h"
 #include "datafile/data_writer.h"
 #include "errors/errors.h"
+#include "platform/byte_order.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;
@@ -180,36 +180,4 @@ TEST_F(ReaderTest, SmallerIntensityBlockLeavesTheRestZero) {
   EXPECT_EQ(intensity.data[5], 0);
   EXPECT_EQ(intensity.data[11], 0);
   EXPECT_EQ(std::memcmp(phase.data.get(), m.phase.data.get(), 4 * 12), 0);
-}
-
-namespace {
-int g_allocations_left = 0;
-void* failing_allocate(std::size_t n) {
-  return g_allocations_left-- > 0 ? u_default_alloc_hooks.allocate(n) : nullptr;
-}
-}  // namespace
-
-TEST_F(ReaderTest, RefusedAllocationsGiveNoMemAndReleaseEverything) {
-  std::vector<std::uint8_t> bytes = encode(synthetic(3));
-  for (int allowed : {0, 1}) {
-    g_allocations_left = allowed;
-    u_alloc_hooks.allocate = failing_allocate;
-    std::int32_t err = read(bytes);
-    u_alloc_hooks = u_default_alloc_hooks;
-    EXPECT_EQ(err, ERR_NO_MEM) << allowed;
-    expect_released();
-  }
-}
-
-TEST_F(ReaderTest, EveryPrefixGivesACodeAndNeverACrash) {
-  std::vector<std::uint8_t> full = encode(synthetic(1, 6, 5));
-  for (std::size_t n = 0; n < full.size(); ++n) {
-    std::vector<std::uint8_t> prefix(full.begin(), full.begin() + static_cast<long>(n));
-    std::int32_t err = read(prefix);
-    if (n < 4 || (n >= 4 && n < 834))
-      EXPECT_EQ(err, ERR_PREMATURE_EOF) << n;
-    else
-      EXPECT_EQ(err, ERR_CORRUPT_DATA_FILE) << n;
-  }
-  EXPECT_EQ(read(full), 0);
 }

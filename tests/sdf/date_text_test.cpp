@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/memory.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -242,13 +242,14 @@ TEST(DateText, OptionalPartsAndNullText) {
   EXPECT_EQ(p.second, -1);
 }
 
-void* refuse(std::size_t) { return nullptr; }
-
 TEST(DateText, WorkingCopyRefusedLeavesEveryPartUnknown) {
-  u_alloc_hooks.allocate = refuse;
-  Parsed p = parse("Wed Mar 02 10:22:32 2011");
-  const std::string stamp = sdf_date_stamp("Wed Mar 02 10:22:32 2011");
-  u_alloc_hooks = u_default_alloc_hooks;
+  Parsed p{};
+  std::string stamp;
+  {
+    testing_support::AllocationWatch refusing(/*refuse_all=*/true);
+    p = parse("Wed Mar 02 10:22:32 2011");
+    stamp = sdf_date_stamp("Wed Mar 02 10:22:32 2011");
+  }
   EXPECT_EQ(p.year, -1);
   EXPECT_EQ(p.month, -1);
   EXPECT_EQ(p.day, -1);

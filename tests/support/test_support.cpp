@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -8,6 +9,7 @@
 #include <stdexcept>
 
 #include "datafile/data_writer.h"
+#include "platform/memory.h"
 #include "sdf/attributes.h"
 #include "tools/synthetic.h"
 
@@ -277,6 +279,32 @@ PhaseRecord make_phase(std::int16_t width, std::int16_t height,
   }
   return p;
 }
+
+namespace {
+
+AllocHooks g_watch_saved;
+std::size_t g_watch_largest = 0;
+bool g_watch_refuse = false;
+
+void* watched_allocate(std::size_t n) {
+  g_watch_largest = std::max(g_watch_largest, n);
+  return g_watch_refuse ? nullptr : u_default_alloc_hooks.allocate(n);
+}
+
+}  // namespace
+
+AllocationWatch::AllocationWatch(bool refuse_all) {
+  g_watch_saved = u_alloc_hooks;
+  g_watch_largest = 0;
+  g_watch_refuse = refuse_all;
+  u_alloc_hooks.allocate = watched_allocate;
+}
+
+AllocationWatch::~AllocationWatch() { u_alloc_hooks = g_watch_saved; }
+
+std::size_t AllocationWatch::largest() const { return g_watch_largest; }
+
+void AllocationWatch::refuse_all(bool refuse) { g_watch_refuse = refuse; }
 
 void TovrelProgramTest::make_files(const std::string& in_name, const std::string& out_name,
                                    std::int16_t width, std::int16_t height) {

@@ -77,6 +77,19 @@ Measurement synthetic_measurement(int format, std::int16_t width, std::int16_t h
 PhaseRecord make_phase(std::int16_t width, std::int16_t height,
                        const std::vector<std::int32_t>& values);
 
+// While it lives, the library's allocations go through a hook that records
+// the largest request and, when `refuse_all` is set, refuses every one. The
+// hooks it replaced come back when it goes away.
+class AllocationWatch {
+ public:
+  explicit AllocationWatch(bool refuse_all = false);
+  ~AllocationWatch();
+  AllocationWatch(const AllocationWatch&) = delete;
+  AllocationWatch& operator=(const AllocationWatch&) = delete;
+  std::size_t largest() const;
+  void refuse_all(bool refuse);
+};
+
 // A fixture for running the real tovrel program on a synthetic data file in a
 // scratch directory. Every run checks that standard output stays empty and
 // that the input file is unchanged.
