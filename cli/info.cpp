@@ -1,5 +1,6 @@
 #include "cli/info.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 
@@ -51,9 +52,12 @@ std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* pha
   FileKind kind;
   if (std::int32_t err = file_kind(path, kind)) return err;
   if (kind == FileKind::SDF) return read_sdf_header(path, header, phase);
+  // The intensity block is read (and dropped) so that a data file passes
+  // exactly the checks a conversion makes.
   Header h{};
+  IntensityRecord intensity;
   PhaseRecord p;
-  if (std::int32_t err = read_data_file(path, &h, nullptr, &p)) return err;
+  if (std::int32_t err = read_data_file(path, &h, &intensity, &p)) return err;
   *header = h;
   *phase = std::move(p);
   return ERR_NONE;
@@ -93,18 +97,27 @@ bool write_measurement_info(std::FILE* out, const Header& header, const PhaseRec
   return std::fflush(out) == 0 && !std::ferror(out);
 }
 
-int run_tovrel_info(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  if (args.size() != 1 || args[0].empty()) {
-    std::fputs(
-        "Usage:  tovrel-info file\n"
-        "\tfile = binary data file or SDF file (ASCII or binary)\n",
-        err);
+int run_tovrel_info(const std::vector<CommandArg>& args, std::FILE* out, std::FILE* err) {
+  static const char kUsage[] =
+      "Usage:  tovrel-info file\n"
+      "\tfile = binary data file or SDF file (ASCII or binary)\n";
+  if (args.size() == 1 && args[0].shown == "--help") {
+    std::fputs(kUsage, out);
+    return std::fflush(out) == 0 && !std::ferror(out) ? INFO_OK : INFO_WRITE_FAILED;
+  }
+  if (args.size() != 1 || args[0].value.empty()) {
+    std::fputs(kUsage, err);
     return INFO_USAGE;
   }
   Header header{};
   PhaseRecord phase;
-  if (std::int32_t code = load_measurement(args[0].c_str(), &header, &phase)) {
-    std::fprintf(err, "%s\n", error_name(code));
+  errno = 0;
+  if (std::int32_t code = load_measurement(args[0].value.c_str(), &header, &phase)) {
+    const int reason = errno;
+    std::fprintf(err, "tovrel-info: \"%s\": %s", args[0].shown.c_str(), error_name(code));
+    if (code == ERR_CANT_OPEN_FILE && reason != 0)
+      std::fprintf(err, " (%s)", std::strerror(reason));
+    std::fputs("\n", err);
     return INFO_READ_FAILED;
   }
   return write_measurement_info(out, header, phase) ? INFO_OK : INFO_WRITE_FAILED;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/driver.h"
 #include "datafile/header.h"
 #include "datafile/records.h"
 
@@ -41,6 +42,8 @@ enum InfoStatus : int {
   INFO_WRITE_FAILED = 3,
 };
 
-// Runs tovrel-info for the arguments after the program name (library path
-// convention). The listing goes to `out`, messages to `err`.
-int run_tovrel_info(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+// Runs tovrel-info for the arguments after the program name. The listing (or,
+// for --help, the usage text) goes to `out`; messages go to `err`, naming the
+// file as the user typed it, the error and, where the system gave one, the
+// reason.
+int run_tovrel_info(const std::vector<CommandArg>& args, std::FILE* out, std::FILE* err);

@@ -14,7 +14,12 @@ int wmain(int argc, wchar_t** argv) {
 #else
 int main(int argc, char** argv) {
 #endif
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.push_back(u_path_from_arg(argv[i]));
+  std::vector<CommandArg> args;
+#ifdef _WIN32
+  for (int i = 1; i < argc; ++i)
+    args.push_back({u_path_from_arg(argv[i]), u_text_from_arg(argv[i])});
+#else
+  for (int i = 1; i < argc; ++i) args.push_back({u_path_from_arg(argv[i]), argv[i]});
+#endif
   return run_tovrel_info(args, stdout, stderr);
 }

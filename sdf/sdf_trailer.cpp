@@ -60,13 +60,14 @@ const std::vector<TrailerKey>& trailer_keys() {
 
 bool is_key_separator(char c) { return c == ' ' || c == '\t' || c == '='; }
 
-// Stores one trailer value in its field. Returns false when a number does not
-// parse or does not fit the field; `counts` tells whether the value is a
-// number (a NaN is not).
-bool store_trailer_value(Header& h, const TrailerKey& key, std::string_view value, bool& counts) {
+// Stores one trailer value in its field, read as leniently as the standard
+// conversions read it: the leading number of the text, and 0 when there is
+// none (or it does not fit the field). `counts` tells whether the value was a
+// number of its field (a NaN is not), since only such a value satisfies a
+// required field.
+void store_trailer_value(Header& h, const TrailerKey& key, std::string_view value, bool& counts) {
   const FieldDesc& f = *key.field;
   void* dst = header_field_ptr(h, f, key.element);
-  counts = true;
   switch (f.type) {
     case FieldType::TEXT: {
       if (!value.empty() && value.front() == '"') value.remove_prefix(1);
@@ -74,47 +75,50 @@ bool store_trailer_value(Header& h, const TrailerKey& key, std::string_view valu
       auto* text = static_cast<char*>(dst);
       std::memset(text, 0, f.width());
       std::memcpy(text, value.data(), std::min<std::size_t>(f.width(), value.size()));
-      return true;
+      counts = true;
+      return;
     }
     case FieldType::F32: {
-      float v;
+      float v = 0;
       if (value.find("#QNAN") != std::string_view::npos ||
           value.find("#NAN") != std::string_view::npos) {
-        v = std::numeric_limits<float>::quiet_NaN();
+        const bool negative = !value.empty() && value.front() == '-';
+        v = std::copysign(std::numeric_limits<float>::quiet_NaN(), negative ? -1.0f : 1.0f);
+        counts = false;
       } else {
         double d = 0;
-        if (!parse_double(value, d)) return false;
+        counts = parse_double(value, d);
         v = narrow_to_float(d);
+        counts = counts && !std::isnan(v);
       }
-      counts = !std::isnan(v);
       std::memcpy(dst, &v, 4);
-      return true;
+      return;
     }
     case FieldType::I16: {
       std::int64_t v = 0;
-      if (!parse_signed(value, INT16_MIN, INT16_MAX, v)) return false;
-      auto x = static_cast<std::int16_t>(v);
+      counts = parse_signed(value, INT16_MIN, INT16_MAX, v);
+      auto x = static_cast<std::int16_t>(counts ? v : 0);
       std::memcpy(dst, &x, 2);
-      return true;
+      return;
     }
     case FieldType::I32: {
       std::int64_t v = 0;
-      if (!parse_signed(value, INT32_MIN, INT32_MAX, v)) return false;
-      auto x = static_cast<std::int32_t>(v);
+      counts = parse_signed(value, INT32_MIN, INT32_MAX, v);
+      auto x = static_cast<std::int32_t>(counts ? v : 0);
       std::memcpy(dst, &x, 4);
-      return true;
+      return;
     }
     case FieldType::U32: {
       std::uint64_t v = 0;
-      if (!parse_unsigned(value, UINT32_MAX, v)) return false;
-      auto x = static_cast<std::uint32_t>(v);
+      counts = parse_unsigned(value, UINT32_MAX, v);
+      auto x = static_cast<std::uint32_t>(counts ? v : 0);
       std::memcpy(dst, &x, 4);
-      return true;
+      return;
     }
     case FieldType::RAW:
-      return true;
+      counts = true;
+      return;
   }
-  return true;
 }
 
 }  // namespace
@@ -137,11 +141,12 @@ std::int32_t read_trailer(LineReader& lines, Header& h, std::int64_t& data_offse
       value.remove_prefix(key.length);
       while (!value.empty() && is_key_separator(value.front())) value.remove_prefix(1);
       if (!key.field) {
-        if (!parse_signed(value, INT32_MIN, INT32_MAX, data_offset)) return ERR_PREMATURE_EOF;
+        // No number: an offset of 0, as the standard conversion reads it.
+        if (!parse_signed(value, INT32_MIN, INT32_MAX, data_offset)) data_offset = 0;
         break;
       }
       bool counts = false;
-      if (!store_trailer_value(h, key, value, counts)) return ERR_PREMATURE_EOF;
+      store_trailer_value(h, key, value, counts);
       if (key.required_bit >= 0) {
         if (counts)
           seen |= 1u << key.required_bit;

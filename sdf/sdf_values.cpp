@@ -112,7 +112,9 @@ float narrow_to_float(double d) {
   // Half a unit in the last place above FLT_MAX; from there on the nearest
   // float is infinity.
   constexpr double kFloatOverflow = 3.4028235677973366e38;
-  if (std::isnan(d)) return std::numeric_limits<float>::quiet_NaN();
+  // A NaN keeps its sign: the listing spells "-nan" and "nan" apart.
+  if (std::isnan(d))
+    return std::copysign(std::numeric_limits<float>::quiet_NaN(), static_cast<float>(d));
   if (d >= kFloatOverflow) return std::numeric_limits<float>::infinity();
   if (d <= -kFloatOverflow) return -std::numeric_limits<float>::infinity();
   return static_cast<float>(d);

@@ -1,5 +1,6 @@
 #include "sdf/text_out.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -65,12 +66,23 @@ bool NumberWriter::drain() {
 }
 
 const char* format_float_g(float value, char* out) {
+  // std::to_chars spells a number as printf does in the C locale, so the
+  // text never depends on the process locale (no decimal comma).
+  char text[kFloatTextSize];
+  std::size_t n = 0;
   if (std::isnan(value)) {
-    std::snprintf(out, kFloatTextSize, "%12s", std::signbit(value) ? "-nan" : "nan");
+    n = std::strlen(std::strcpy(text, std::signbit(value) ? "-nan" : "nan"));
   } else if (std::isinf(value)) {
-    std::snprintf(out, kFloatTextSize, "%12s", value < 0 ? "-inf" : "inf");
+    n = std::strlen(std::strcpy(text, value < 0 ? "-inf" : "inf"));
   } else {
-    std::snprintf(out, kFloatTextSize, "%12.10g", static_cast<double>(value));
+    auto r = std::to_chars(text, text + sizeof text - 1, static_cast<double>(value),
+                           std::chars_format::general, 10);
+    n = static_cast<std::size_t>(r.ptr - text);
   }
+  // Right-aligned in 12 characters, as "%12.10g".
+  const std::size_t pad = n < 12 ? 12 - n : 0;
+  std::memset(out, ' ', pad);
+  std::memcpy(out + pad, text, n);
+  out[pad + n] = '\0';
   return out;
 }

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "datafile/data_writer.h"
@@ -115,6 +118,17 @@ TEST(TovrelInfo, BrokenFilesGiveTheErrorName) {
   ScratchDir dir;
   Converted c = convert(dir, 2, 20, 10, 5);
   std::string text = testing_support::read_text(c.sdf);
+  // Only the intensity geometry damaged: tovrel refuses the file, and so must
+  // tovrel-info, with the same error name.
+  std::string bad_intensity = testing_support::read_text(c.dat);
+  for (const FieldDesc& f : kHeaderFields)
+    if (std::string_view(f.name) == "intens_width") bad_intensity.replace(f.offset, 2, "\xFF\xFB");
+  write_text(dir.file("bad-intensity"), bad_intensity);
+  RunResult conversion =
+      run_program(testing_support::tovrel_exe(), {dir.file("bad-intensity"), dir.file("x.sdf")});
+  EXPECT_EQ(conversion.status, 4);
+  const std::string tovrel_error =
+      conversion.err.substr(conversion.err.rfind('\t') + 1, std::string::npos);
   struct Case {
     std::string name;
     std::string content;
@@ -127,20 +141,25 @@ TEST(TovrelInfo, BrokenFilesGiveTheErrorName) {
       {"bad-type", "aBCR-1.0\nNumPoints = 1\nNumProfiles = 1\nDataType = QUAD\n*\n",
        "ERR_BAD_PARAM"},
       {"short-dat", testing_support::read_text(c.dat).substr(0, 500), "ERR_PREMATURE_EOF"},
+      {"bad-intensity", bad_intensity, tovrel_error.substr(0, tovrel_error.size() - 1)},
   };
   for (const Case& k : cases) {
     std::string path = dir.file(k.name);
     write_text(path, k.content);
     RunResult r = run_program(info_exe(), {path});
     EXPECT_EQ(r.status, INFO_READ_FAILED) << k.name;
+    const std::string named = "tovrel-info: \"" + path + "\": ";
     if (!k.error.empty()) {
-      EXPECT_EQ(r.err, k.error + "\n") << k.name;
+      EXPECT_EQ(r.err, named + k.error + "\n") << k.name;
     }
-    EXPECT_EQ(r.err.rfind("ERR_", 0), 0u) << k.name << ": " << r.err;
+    EXPECT_EQ(r.err.rfind(named + "ERR_", 0), 0u) << k.name << ": " << r.err;
   }
-  RunResult missing = run_program(info_exe(), {dir.file("no-such-file")});
+  // The system's reason comes with a file that cannot be opened.
+  const std::string nowhere = dir.file("no-such-file");
+  RunResult missing = run_program(info_exe(), {nowhere});
   EXPECT_EQ(missing.status, INFO_READ_FAILED);
-  EXPECT_EQ(missing.err, "ERR_CANT_OPEN_FILE\n");
+  EXPECT_EQ(missing.err, "tovrel-info: \"" + nowhere + "\": ERR_CANT_OPEN_FILE (" +
+                             std::strerror(ENOENT) + ")\n");
 
   // A trailer without the required fields: the import's own message on
   // standard output, the code on standard error.
@@ -149,7 +168,7 @@ TEST(TovrelInfo, BrokenFilesGiveTheErrorName) {
   RunResult r = run_program(info_exe(), {dir.file("no-required")});
   EXPECT_EQ(r.status, INFO_READ_FAILED);
   EXPECT_EQ(r.out, "Missing required fields.\n");
-  EXPECT_EQ(r.err, "ERR_CORRUPT_DATA_FILE\n");
+  EXPECT_EQ(r.err, "tovrel-info: \"" + dir.file("no-required") + "\": ERR_CORRUPT_DATA_FILE\n");
 }
 
 TEST(TovrelInfo, UsageErrors) {
@@ -160,6 +179,10 @@ TEST(TovrelInfo, UsageErrors) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Usage"), std::string::npos);
   }
+  RunResult help = run_program(info_exe(), {"--help"});
+  EXPECT_EQ(help.status, INFO_OK);
+  EXPECT_EQ(help.out.rfind("Usage:  tovrel-info file\n", 0), 0u);
+  EXPECT_EQ(help.err, "");
 }
 
 TEST(PhaseSummaryTest, CountsOnlyValidPoints) {

@@ -87,7 +87,7 @@ TEST(AttributeListing, SignedUnsignedAndTheSerialChoice) {
   EXPECT_EQ(lines_of(text).size(), 95u);
 }
 
-TEST(AttributeListing, TextsAreBoundedByTheirFieldAndNotEscaped) {
+TEST(AttributeListing, TextsAreBoundedByTheirFieldAndStayOnTheirLine) {
   Header h{};
   // Full fields without a NUL, followed by non-zero neighbours that must not
   // leak into the text.
@@ -97,13 +97,14 @@ TEST(AttributeListing, TextsAreBoundedByTheirFieldAndNotEscaped) {
   h.source = 0x4242;
   fill(h.sys_err_file_name, 'e');
   h.rem_fringes_mode = 0x4343;
-  std::memcpy(h.part_name, "say \"hi\"\nnext\tline", 19);
+  std::memcpy(h.part_name, "say \"hi\"\nnext\tline\r\n*", 22);
   std::string text = attribute_listing(h);
   EXPECT_NE(text.find("\nswinfo.date=\"" + std::string(30, 'd') + "\"\n"), std::string::npos);
   EXPECT_NE(text.find("\ncomment=\"" + std::string(82, 'c') + "\"\n"), std::string::npos);
   EXPECT_NE(text.find("\nsys_err_file_name=\"" + std::string(200, 'e') + "\"\n"),
             std::string::npos);
-  EXPECT_NE(text.find("\npart_name=\"say \"hi\"\nnext\tline\"\n"), std::string::npos);
+  // A line break is the one thing changed: it would start a line of its own.
+  EXPECT_NE(text.find("\npart_name=\"say \"hi\" next\tline  *\"\n"), std::string::npos);
   // Bytes after the first NUL are of no meaning.
   std::memcpy(h.obj_name, "ab\0cdefghij", 12);
   EXPECT_NE(attribute_listing(h).find("\nobj_name=\"ab\"\n"), std::string::npos);
