@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -259,7 +261,7 @@ TEST(RoundTrip, ExportEntryPointBuildsTheHeaderFromParts) {
 
 }  // namespace
 
-TEST(RoundTrip, ControlCharactersInTextsSurvive) {
+TEST(RoundTrip, TextsNaNsAndTheLocaleLeaveTheDataAlone) {
   // A Ctrl-Z (0x1A) ends a text-mode read on Windows; the import reads the
   // file as bytes, so a comment holding one comes back whole.
   ScratchDir dir;
@@ -271,12 +273,26 @@ TEST(RoundTrip, ControlCharactersInTextsSurvive) {
               "before\x1A"
               "after\x01\x7F",
               14);
+  // Line breaks in a text could add or end trailer lines; they are written
+  // as spaces. A NaN keeps its sign.
+  std::memcpy(header.part_name, "x\nData Offset = 5\r\n*", 21);
+  header.magnification = -std::numeric_limits<float>::quiet_NaN();
+  // Numbers are spelled the same under a decimal-comma locale.
+  const std::string restore = std::setlocale(LC_ALL, nullptr);
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"})
+    if (std::setlocale(LC_ALL, name)) break;
   std::string sdf = dir.file("ctrl.sdf");
-  ASSERT_EQ(sdf_export(sdf.c_str(), &header, nullptr, &phase), ERR_NONE);
+  const std::int32_t exported = sdf_export(sdf.c_str(), &header, nullptr, &phase);
+  std::setlocale(LC_ALL, restore.c_str());
+  ASSERT_EQ(exported, ERR_NONE);
+  EXPECT_NE(testing_support::read_text(sdf).find("Xscale = 2.199999926e-06\n"), std::string::npos);
   Header got{};
   PhaseRecord got_phase;
   ASSERT_EQ(read_sdf_header(sdf.c_str(), &got, &got_phase), ERR_NONE);
   EXPECT_STREQ(got.comment, header.comment);
+  EXPECT_STREQ(got.part_name, "x Data Offset = 5  *");
+  EXPECT_TRUE(std::isnan(got.magnification) && std::signbit(got.magnification));
+  EXPECT_EQ(attribute_listing(got), attribute_listing(header));
   ASSERT_EQ(got_phase.count, 12);
   for (int i = 0; i < 12; ++i)  // every invalid marker reads back as the first one
     EXPECT_EQ(got_phase.data[i], std::min(phase.data[i], kInvalidPhase)) << i;
