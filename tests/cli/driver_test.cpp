@@ -193,6 +193,20 @@ TEST_F(DriverTest, OutputIsCompleteOrAbsent) {
   std::filesystem::remove(output);
   EXPECT_EQ(names(), inputs_only);
 
+  // Through a symbolic link the file it points to is replaced, keeping its
+  // permission bits; the link stays.
+  const std::string target = dir.file("target.sdf"), link = dir.file("link.sdf");
+  write_text(target, "old");
+  std::filesystem::permissions(target, std::filesystem::perms(0640));
+  std::filesystem::create_symlink(target, link);
+  EXPECT_EQ(run({"-f", input, link}).status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(read_text(target).rfind("aBCR-1.0\n", 0), 0u);
+  EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0640));
+  std::filesystem::remove(link);
+  std::filesystem::remove(target);
+  EXPECT_EQ(names(), inputs_only);
+
   // A termination signal mid-write removes the temporary file and ends the
   // process as the signal does.
   const std::string big = dir.file("big.dat");
