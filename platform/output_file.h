@@ -37,10 +37,10 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() { abandon(); }
 
-  // Opens a text-mode stream for `path` (library path convention, see
-  // file_io.h). 0, or ERR_CANT_CREATE_FILE with errno telling why (ENOMEM
-  // when a name could not be made for lack of memory).
-  [[nodiscard]] std::int32_t open(const char* path, OutputMode mode);
+  // Opens a stream for `path` (library path convention, see file_io.h), in
+  // text mode unless `binary`. 0, or ERR_CANT_CREATE_FILE with errno telling
+  // why (ENOMEM when a name could not be made for lack of memory).
+  [[nodiscard]] std::int32_t open(const char* path, OutputMode mode, bool binary = false);
 
   std::FILE* stream() const { return stream_; }
 

@@ -75,7 +75,8 @@ bool can_fall_back_in_place(int error) {
 
 }  // namespace
 
-std::int32_t OutputFile::open(const char* path, OutputMode mode) {
+std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
+  const char* stream_mode = binary ? "wb" : "w";
   abandon();
   mode_ = mode;
   try {
@@ -93,7 +94,7 @@ std::int32_t OutputFile::open(const char* path, OutputMode mode) {
     if (exists && !S_ISREG(st.st_mode)) {
       // A device or FIFO: there is nothing to put in place.
       direct_ = true;
-      stream_ = std::fopen(name.c_str(), "w");
+      stream_ = std::fopen(name.c_str(), stream_mode);
       return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
     }
     final_ = name;
@@ -117,7 +118,7 @@ std::int32_t OutputFile::open(const char* path, OutputMode mode) {
         // The directory takes no new file, but the output itself may be
         // written.
         direct_ = true;
-        stream_ = std::fopen(name.c_str(), "w");
+        stream_ = std::fopen(name.c_str(), stream_mode);
         return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
       }
       errno = error;
@@ -125,7 +126,7 @@ std::int32_t OutputFile::open(const char* path, OutputMode mode) {
     }
     slot_ = register_temporary(temp_);
     if (exists) static_cast<void>(::fchmod(fd, st.st_mode & 07777));  // best effort
-    stream_ = ::fdopen(fd, "w");
+    stream_ = ::fdopen(fd, stream_mode);
     if (!stream_) {
       const int error = errno;
       ::close(fd);

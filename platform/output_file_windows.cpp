@@ -88,7 +88,7 @@ std::wstring final_name(const std::wstring& name) {
 
 }  // namespace
 
-std::int32_t OutputFile::open(const char* path, OutputMode mode) {
+std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
   abandon();
   mode_ = mode;
   try {
@@ -105,7 +105,7 @@ std::int32_t OutputFile::open(const char* path, OutputMode mode) {
     const bool exists = _wstat64(name.c_str(), &st) == 0;
     if (exists && (st.st_mode & S_IFMT) != S_IFREG) {
       direct_ = true;
-      stream_ = _wfopen(name.c_str(), L"w");
+      stream_ = _wfopen(name.c_str(), binary ? L"wb" : L"w");
       return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
     }
     final_ = exists ? final_name(name) : name;
@@ -126,21 +126,22 @@ std::int32_t OutputFile::open(const char* path, OutputMode mode) {
           (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ||
            error == ERROR_DISK_FULL || error == ERROR_FILENAME_EXCED_RANGE)) {
         direct_ = true;
-        stream_ = _wfopen(name.c_str(), L"w");
+        stream_ = _wfopen(name.c_str(), binary ? L"wb" : L"w");
         return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
       }
       errno = error == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
       return ERR_CANT_CREATE_FILE;
     }
     slot_ = register_temporary(temp_);
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_TEXT);
+    int fd =
+        _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | (binary ? _O_BINARY : _O_TEXT));
     if (fd < 0) {
       CloseHandle(h);
       abandon();
       errno = EMFILE;
       return ERR_CANT_CREATE_FILE;
     }
-    stream_ = _fdopen(fd, "w");
+    stream_ = _fdopen(fd, binary ? "wb" : "w");
     if (!stream_) {
       _close(fd);
       abandon();

@@ -31,7 +31,7 @@ std::int32_t read_binary_header(std::FILE* f, SdfHeader& s) {
 }
 
 std::int32_t read_binary_data(std::FILE* f, const SdfHeader& s, const Header& h,
-                              PhaseRecord& phase) {
+                              std::int64_t data_offset, PhaseRecord& phase) {
   const int type = s.data_type;
   const std::size_t width = kDataTypes[type].width;
   const double unit = phase_unit(h);
@@ -51,6 +51,7 @@ std::int32_t read_binary_data(std::FILE* f, const SdfHeader& s, const Header& h,
         phase.data[at] = kInvalidPhase;
         continue;
       }
+      v += static_cast<double>(data_offset);
       double x = z == unit ? v : v * z / unit;
       if (!to_phase(x, phase.data[at])) return ERR_PARAM_OUT_OF_RANGE;
     }

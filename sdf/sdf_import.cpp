@@ -110,7 +110,28 @@ std::int32_t import_sdf_file(const char* path, Header& h, PhaseRecord& phase) {
                                       kDataTypes[s.data_type].width, 0, phase))
       return err;
     build_header(s, h);
-    return read_binary_data(f.get(), s, h, phase);
+    // A trailer may follow the values (tovrel writes one); it brings the
+    // whole header and the data offset, and is read before the values so
+    // that they are restored in its counts. Anything else after the values
+    // is ignored, as it always was.
+    std::int64_t data_offset = 0;
+    const std::uint64_t data_end =
+        kBinaryHeaderSize + point_count(s) * kDataTypes[s.data_type].width;
+    if (point_count(s) > 0 && u_fseek(f.get(), static_cast<std::int64_t>(data_end)) == 0) {
+      static constexpr char kTrailerStart[] = "Data Offset";
+      char start[sizeof kTrailerStart - 1];
+      if (std::fread(start, 1, sizeof start, f.get()) == sizeof start &&
+          std::memcmp(start, kTrailerStart, sizeof start) == 0) {
+        if (u_fseek(f.get(), static_cast<std::int64_t>(data_end)) != 0) return ERR_PREMATURE_EOF;
+        LineReader lines(f.get());
+        if (std::int32_t err = read_trailer(lines, h, data_offset)) return err;
+        phase.org_x = h.cn_org_x;
+        phase.org_y = h.cn_org_y;
+      }
+    }
+    if (u_fseek(f.get(), static_cast<std::int64_t>(kBinaryHeaderSize)) != 0)
+      return ERR_PREMATURE_EOF;
+    return read_binary_data(f.get(), s, h, data_offset, phase);
   }
 
   // The ASCII form is read again from its start. The stream stays binary:

@@ -200,11 +200,12 @@ std::int32_t rescale_ascii(const SdfHeader& s, const Header& h, std::int64_t dat
 std::int32_t read_binary_header(std::FILE* f, SdfHeader& s);
 
 // Reads the binary data section into `phase` (its array already made), in
-// phase counts of `h`.
+// phase counts of `h`, adding `data_offset` (0 unless a trailer gave one) to
+// each valid value first.
 std::int32_t read_binary_data(std::FILE* f, const SdfHeader& s, const Header& h,
-                              PhaseRecord& phase);
+                              std::int64_t data_offset, PhaseRecord& phase);
 
-// Size of the binary header section after the 8-byte version text.
+// Size of the binary header, the 8-byte version text included.
 inline constexpr std::uint64_t kBinaryHeaderSize = 81;
 
 }  // namespace sdf_detail

@@ -7,9 +7,9 @@
 #include <set>
 #include <string>
 
-#include "platform/byte_order.h"
 #include "datafile/data_writer.h"
 #include "datafile/reader.h"
+#include "platform/byte_order.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;

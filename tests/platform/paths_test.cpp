@@ -9,11 +9,11 @@
 #include <fstream>
 
 #include "datafile/data_writer.h"
-#include "platform/file_io.h"
 #include "datafile/reader.h"
+#include "errors/errors.h"
+#include "platform/file_io.h"
 #include "sdf/sdf_import.h"
 #include "sdf/sdf_writer.h"
-#include "errors/errors.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;
