@@ -21,15 +21,7 @@ constexpr std::uint32_t kInvalidOut = 0xFFFFFFFFu;
 
 // Lines 1 to 14: the header section. False when a write failed.
 bool write_header_section(std::FILE* f, const Header& h, const PhaseRecord& phase) {
-  // One clock reading serves both stamps, so that an empty swinfo.date gives
-  // a CreateDate equal to ModDate. The date field need not hold a NUL inside
-  // its 30 bytes; the stamp reads no further.
-  const std::time_t clock = std::time(nullptr);
-  const std::string created = sdf_date_stamp(h.swinfo.date, sizeof h.swinfo.date, clock);
-  std::tm now{};
-  if (!u_local_time(clock, now)) now = std::tm{};
-  const std::string modified =
-      sdf_format_stamp(now.tm_mday, now.tm_mon + 1, now.tm_year + 1900, now.tm_hour, now.tm_min);
+  const SdfStamps stamps = sdf_stamps(h);
   const float step = sdf_height_step(h);
   char lateral[kFloatTextSize], height[kFloatTextSize];
   format_float_g(h.lateral_res, lateral);
@@ -38,8 +30,8 @@ bool write_header_section(std::FILE* f, const Header& h, const PhaseRecord& phas
   bool ok = std::fputs("aBCR-1.0\n", f) >= 0;
   ok &= std::fprintf(f, "ManufacID = KV%d.%d.%d\n", int{h.swinfo.vers.maj}, int{h.swinfo.vers.min},
                      int{h.swinfo.vers.bug}) >= 0;
-  ok &= std::fprintf(f, "CreateDate = %s\n", created.c_str()) >= 0;
-  ok &= std::fprintf(f, "ModDate = %s\n", modified.c_str()) >= 0;
+  ok &= std::fprintf(f, "CreateDate = %s\n", stamps.created.c_str()) >= 0;
+  ok &= std::fprintf(f, "ModDate = %s\n", stamps.modified.c_str()) >= 0;
   // Width and height are widened with their sign, then printed unsigned.
   ok &= std::fprintf(f, "NumPoints = %u\n", static_cast<unsigned>(std::int32_t{phase.width})) >= 0;
   ok &=
@@ -53,6 +45,28 @@ bool write_header_section(std::FILE* f, const Header& h, const PhaseRecord& phas
 }
 
 }  // namespace
+
+SdfStamps sdf_stamps(const Header& h) {
+  // One clock reading serves both stamps, so that an empty swinfo.date gives
+  // a CreateDate equal to ModDate. The date field need not hold a NUL inside
+  // its 30 bytes; the stamp reads no further.
+  const std::time_t clock = std::time(nullptr);
+  SdfStamps stamps;
+  stamps.created = sdf_date_stamp(h.swinfo.date, sizeof h.swinfo.date, clock);
+  std::tm now{};
+  if (!u_local_time(clock, now)) now = std::tm{};
+  stamps.modified =
+      sdf_format_stamp(now.tm_mday, now.tm_mon + 1, now.tm_year + 1900, now.tm_hour, now.tm_min);
+  return stamps;
+}
+
+bool sdf_write_trailer(std::FILE* f, const Header& h, std::int32_t offset) {
+  if (std::fprintf(f, "Data Offset = %d\n", int{offset}) < 0) return false;
+  // Its result tells only of the last line; the stream's error flag
+  // remembers a failure of any of them.
+  static_cast<void>(write_header_attributes(f, &h));
+  return std::fputs("*\n", f) >= 0 && !std::ferror(f);
+}
 
 float sdf_height_step(const Header& h) {
   // Separate volatile steps: each product and the quotient are rounded to
@@ -116,15 +130,9 @@ std::int32_t sdf_export(const char* path, const Header* header, const IntensityR
   // Every write is checked, and so is the close that flushes the stream's
   // buffer: a full disk must never end in success. The first failure stops
   // the writing, and the output is only put in place after a success.
-  bool ok = write_header_section(f, *header, *phase) &&
-            sdf_write_data_section(f, values, count, offset) &&
-            std::fprintf(f, "*\nData Offset = %d\n", int{offset}) >= 0;
-  if (ok) {
-    // Its result tells only of the last line; the stream's error flag,
-    // checked below, remembers a failure of any of them.
-    static_cast<void>(write_header_attributes(f, header));
-    ok = std::fputs("*\n", f) >= 0 && !std::ferror(f);
-  }
+  const bool ok = write_header_section(f, *header, *phase) &&
+                  sdf_write_data_section(f, values, count, offset) && std::fputs("*\n", f) >= 0 &&
+                  sdf_write_trailer(f, *header, offset);
   if (!ok) return ERR_CANT_WRITE_FILE;  // the OutputFile removes what was written
   return file.commit();
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "datafile/header.h"
 #include "datafile/records.h"
@@ -21,6 +22,21 @@
 [[nodiscard]] std::int32_t sdf_export(const char* path, const Header* header,
                                       const IntensityRecord* intensity, const PhaseRecord* phase,
                                       OutputMode mode = OutputMode::kReplace);
+
+// The pieces both forms share.
+
+// The two date stamps of the header section, from one clock reading:
+// CreateDate from the header's date text (the current time when it is
+// empty), ModDate the current time.
+struct SdfStamps {
+  std::string created;
+  std::string modified;
+};
+SdfStamps sdf_stamps(const Header& header);
+
+// The trailer: "Data Offset = `offset`", the header attribute listing and the
+// closing "*". False when a write failed.
+[[nodiscard]] bool sdf_write_trailer(std::FILE* stream, const Header& header, std::int32_t offset);
 
 // The pieces of the data section, for the writer, its tests and benchmarks.
 
