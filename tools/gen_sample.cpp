@@ -3,16 +3,24 @@
 //   tovrel-gen [-3|-2|-1] [-w WIDTH] [-h HEIGHT] [-s SEED] [-n] output.dat
 //
 // -1, -2, -3 choose the file format (default 1), -n leaves out the intensity
-// block.
+// block. The file is written row by row, so any size the format allows
+// (32767 x 32767) takes only a few megabytes of memory.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "datafile/data_writer.h"
 #include "errors/errors.h"
 #include "tools/synthetic.h"
 
 int main(int argc, char** argv) {
+  static const char kUsage[] =
+      "usage: tovrel-gen [-1|-2|-3] [-w WIDTH] [-h HEIGHT] [-s SEED] [-n] output.dat\n"
+      "       tovrel-gen --help | --version\n";
+  // --help and --version only as the one argument: -h is the height.
+  if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "--version"))) {
+    std::fputs(argv[1][2] == 'h' ? kUsage : "tovrel-gen " TOVREL_VERSION "\n", stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+  }
   SyntheticOptions opt;
   const char* out = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -43,15 +51,10 @@ int main(int argc, char** argv) {
     }
   }
   if (!out) {
-    std::fputs("usage: tovrel-gen [-1|-2|-3] [-w WIDTH] [-h HEIGHT] [-s SEED] [-n] output.dat\n",
-               stderr);
+    std::fputs(kUsage, stderr);
     return 1;
   }
-  Header header;
-  IntensityRecord intensity;
-  PhaseRecord phase;
-  make_synthetic(opt, &header, &intensity, &phase);
-  if (std::int32_t err = write_data_file(out, header, &intensity, &phase)) {
+  if (std::int32_t err = write_synthetic_file(opt, out)) {
     std::fprintf(stderr, "tovrel-gen: cannot write \"%s\": %s\n", out, error_name(err));
     return 1;
   }

@@ -21,3 +21,15 @@ struct SyntheticOptions {
 // (632.8 nm, 2.2 um lateral resolution, a date, a comment, a part name).
 void make_synthetic(const SyntheticOptions& options, Header* header, IntensityRecord* intensity,
                     PhaseRecord* phase);
+
+// The byte-count field of a data block of `bytes` bytes: the count itself,
+// or 2147483647 when it does not fit in the signed 32-bit field. A reader
+// takes the number of values from the dimensions and the count only as "a
+// block is present", so a saturated count still announces every value.
+std::int32_t data_block_byte_count(std::int64_t bytes);
+
+// Writes the same file as make_synthetic followed by write_data_file, one
+// row at a time: memory stays a few rows whatever the size of the map.
+// Returns 0, ERR_CANT_CREATE_FILE or ERR_CANT_WRITE_FILE; a failed write
+// leaves a partial file behind.
+[[nodiscard]] std::int32_t write_synthetic_file(const SyntheticOptions& options, const char* path);

@@ -10,6 +10,7 @@
 #include "errors/errors.h"
 #include "platform/byte_order.h"
 #include "tests/support/test_support.h"
+#include "tools/synthetic.h"
 
 using namespace testing_support;
 
@@ -180,4 +181,31 @@ TEST_F(ReaderTest, SmallerIntensityBlockLeavesTheRestZero) {
   EXPECT_EQ(intensity.data[5], 0);
   EXPECT_EQ(intensity.data[11], 0);
   EXPECT_EQ(std::memcmp(phase.data.get(), m.phase.data.get(), 4 * 12), 0);
+}
+
+TEST_F(ReaderTest, GeneratedFilesStreamTheSameBytesAndSaturateHugeByteCounts) {
+  // tovrel-gen writes row by row what make_synthetic and the writer would
+  // encode at once; 3000 x 100 points take more than one batch of rows.
+  struct Case {
+    int format;
+    std::int16_t w, h;
+    bool intensity;
+  } cases[] = {{1, 23, 17, true}, {2, 7, 5, false}, {3, 3000, 100, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.w);
+    std::string path = dir.file("gen.dat");
+    SyntheticOptions o{c.format, c.w, c.h, c.intensity, 7};
+    ASSERT_EQ(write_synthetic_file(o, path.c_str()), ERR_NONE);
+    Measurement m;
+    make_synthetic(o, &m.header, &m.intensity, &m.phase);
+    EXPECT_TRUE(read_bytes(path) == encode(m));
+  }
+  // A block of 2^31 bytes or more keeps a positive (saturated) count, which
+  // is all a reader needs: the values come from the dimensions.
+  EXPECT_EQ(data_block_byte_count(4LL * 32767 * 32767), 2147483647);
+  EXPECT_EQ(data_block_byte_count(2LL * 32767 * 32767), 2147352578);
+  Measurement m = synthetic(1, 5, 4, /*intensity=*/false);
+  m.header.cn_n_bytes = data_block_byte_count(1LL << 31);
+  ASSERT_EQ(read(encode(m)), 0);
+  EXPECT_EQ(std::memcmp(phase.data.get(), m.phase.data.get(), 4 * 20), 0);
 }
