@@ -1,8 +1,15 @@
 #include "cli/driver.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "datafile/reader.h"
 #include "errors/errors.h"
@@ -22,14 +29,13 @@ void print_usage() {
 }
 
 struct Options {
-  const CommandArg* input = nullptr;
-  const CommandArg* output = nullptr;
+  std::vector<const CommandArg*> names;
   bool force = false;
+  bool binary = false;
 };
 
 // Applies the argument rules; false on a bad command line.
 bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
-  if (args.size() < 2) return false;
   bool options_ended = false;
   for (const CommandArg& arg : args) {
     if (!options_ended && arg.shown == "--") {
@@ -37,17 +43,19 @@ bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
       options_ended = true;
     } else if (!options_ended && !arg.shown.empty() && arg.shown[0] == '-') {
       // Only the letter after the hyphen counts: -f, -fq and -ff all mean -f.
-      if (arg.shown.size() < 2 || arg.shown[1] != 'f') return false;
-      opt.force = true;
-    } else if (!opt.input) {
-      opt.input = &arg;
-    } else if (!opt.output) {
-      opt.output = &arg;
+      if (arg.shown.size() < 2) return false;
+      if (arg.shown[1] == 'f') {
+        opt.force = true;
+      } else if (arg.shown[1] == 'b') {
+        opt.binary = true;
+      } else {
+        return false;
+      }
     } else {
-      return false;
+      opt.names.push_back(&arg);
     }
   }
-  return opt.input && opt.output;
+  return opt.names.size() >= 2;
 }
 
 // True when the file starts with the magic number of a binary data file.
@@ -57,9 +65,165 @@ bool is_binary_data_file(const char* name) {
   return f && std::fread(head, 1, 4, f.get()) == 4 && header_length_for_magic(load_be32(head)) != 0;
 }
 
-void print_unable(const Options& opt) {
-  std::fprintf(stderr, "Unable to convert \"%s\" to \"%s\" because...\n", opt.input->shown.c_str(),
-               opt.output->shown.c_str());
+// The messages of one conversion: straight to standard error, or kept until
+// the conversion is done so that files converted side by side never mix
+// their lines.
+class Messages {
+ public:
+  explicit Messages(bool keep) : keep_(keep) {}
+  void print(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+  {
+    va_list args;
+    va_start(args, format);
+    if (keep_) {
+      va_list copy;
+      va_copy(copy, args);
+      const int n = std::vsnprintf(nullptr, 0, format, copy);
+      va_end(copy);
+      if (n > 0) {
+        const std::size_t at = text_.size();
+        text_.resize(at + static_cast<std::size_t>(n) + 1);
+        std::vsnprintf(text_.data() + at, static_cast<std::size_t>(n) + 1, format, args);
+        text_.resize(at + static_cast<std::size_t>(n));
+      }
+    } else {
+      std::vfprintf(stderr, format, args);
+    }
+    va_end(args);
+  }
+  const std::string& text() const { return text_; }
+
+ private:
+  bool keep_;
+  std::string text_;
+};
+
+// Reads `in` and writes it to `out` as SDF. `read_failed` tells which side
+// an error came from.
+std::int32_t convert_file(const char* in, const char* out, OutputMode mode, bool binary,
+                          bool& read_failed) {
+  Header header{};
+  IntensityRecord intensity;
+  PhaseRecord phase;
+  read_failed = true;
+  if (std::int32_t err = read_data_file(in, &header, &intensity, &phase)) return err;
+  read_failed = false;
+  return binary ? sdf_export_binary(out, &header, &intensity, &phase, mode)
+                : sdf_export(out, &header, &intensity, &phase, mode);
+}
+
+// One conversion with its checks and messages; returns the exit status.
+int convert_one(const CommandArg& input, const CommandArg& output, const Options& opt,
+                Messages& m) {
+  const char* in = input.value.c_str();
+  const char* out = output.value.c_str();
+  auto unable = [&] {
+    m.print("Unable to convert \"%s\" to \"%s\" because...\n", input.shown.c_str(),
+            output.shown.c_str());
+  };
+  if (!file_exists(in)) {
+    unable();
+    m.print("\t\"%s\" does not exist\n", input.shown.c_str());
+    return EXIT_NO_INPUT;
+  }
+  if (file_exists(out)) {
+    // Writing over the input itself would destroy it before it is read
+    // through, and -f never replaces a measurement: a stray name from a
+    // wildcard must not cost one.
+    const char* why = !opt.force                 ? "already exists"
+                      : u_same_file(in, out)     ? "is the input file"
+                      : is_binary_data_file(out) ? "is a binary data file, which -f never replaces"
+                                                 : nullptr;
+    if (why) {
+      unable();
+      m.print("\t\"%s\" %s\n", output.shown.c_str(), why);
+      return EXIT_OUTPUT_EXISTS;
+    }
+  }
+
+  m.print("Converting \"%s\" to \"%s\"\n", input.shown.c_str(), output.shown.c_str());
+  const OutputMode mode = opt.force ? OutputMode::kReplace : OutputMode::kCreateNew;
+  bool read_failed = false;
+  if (std::int32_t err = convert_file(in, out, mode, opt.binary, read_failed)) {
+    unable();
+    if (read_failed) {
+      m.print("\tthere was an error reading the file \"%s\"\n", input.shown.c_str());
+      m.print("\t%s\n", error_name(err));
+      return EXIT_READ_FAILED;
+    }
+    if (err == ERR_CANT_CREATE_FILE && errno == EEXIST && !opt.force) {
+      // Another program made the file while this one was converting.
+      m.print("\t\"%s\" already exists\n", output.shown.c_str());
+      return EXIT_OUTPUT_EXISTS;
+    }
+    m.print("\tthere was an error writing to the file \"%s\"\n", output.shown.c_str());
+    m.print("\t%s\n", error_name(err));
+    return EXIT_WRITE_FAILED;
+  }
+  m.print("Conversion from \"%s\" to \"%s\" successful\n", input.shown.c_str(),
+          output.shown.c_str());
+  return EXIT_CONVERTED;
+}
+
+// Names compared as the file system compares them: Windows ignores case.
+std::string name_key(const std::string& shown) {
+  std::string key = shown;
+#ifdef _WIN32
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+#endif
+  return key;
+}
+
+// Every input into the directory, as cp does: one file per worker, each
+// file's messages whole, a count at the end. The status of the first failure
+// (in the order given), or 0 when every file was converted.
+int convert_into_directory(const Options& opt) {
+  const CommandArg& dir = *opt.names.back();
+  const std::size_t n = opt.names.size() - 1;
+  std::vector<CommandArg> outputs(n);
+  std::map<std::string, std::size_t> taken;
+  for (std::size_t i = 0; i < n; ++i) {
+    const CommandArg& in = *opt.names[i];
+    outputs[i].value = u_path_in_directory(dir.value.c_str(), in.value.c_str(), ".sdf");
+    outputs[i].shown = u_path_in_directory(dir.shown.c_str(), in.shown.c_str(), ".sdf");
+    auto [at, fresh] = taken.emplace(name_key(outputs[i].shown), i);
+    if (!fresh) {
+      std::fprintf(
+          stderr, "\"%s\" and \"%s\" would both be converted to \"%s\"; nothing was written\n",
+          opt.names[at->second]->shown.c_str(), in.shown.c_str(), outputs[i].shown.c_str());
+      return EXIT_OUTPUT_EXISTS;
+    }
+  }
+
+  std::vector<int> status(n, EXIT_CONVERTED);
+  std::atomic<std::size_t> next{0};
+  std::mutex print;
+  auto work = [&] {
+    for (std::size_t i; (i = next.fetch_add(1)) < n;) {
+      Messages m(true);
+      status[i] = convert_one(*opt.names[i], outputs[i], opt, m);
+      std::lock_guard<std::mutex> lock(print);
+      std::fputs(m.text().c_str(), stderr);
+      std::fflush(stderr);
+    }
+  };
+  const std::size_t workers =
+      std::min<std::size_t>(n, std::max(1u, std::thread::hardware_concurrency()));
+  std::vector<std::thread> threads;
+  for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);
+  work();
+  for (std::thread& t : threads) t.join();
+
+  const auto converted =
+      static_cast<std::size_t>(std::count(status.begin(), status.end(), EXIT_CONVERTED));
+  std::fprintf(stderr, "Converted %zu of %zu files into \"%s\"\n", converted, n, dir.shown.c_str());
+  for (int s : status)
+    if (s != EXIT_CONVERTED) return s;
+  return EXIT_CONVERTED;
 }
 
 }  // namespace
@@ -72,54 +236,13 @@ int run_tovrel(const std::vector<CommandArg>& args) {
     print_usage();
     return EXIT_USAGE;
   }
-  const char* in = opt.input->value.c_str();
-  const char* out = opt.output->value.c_str();
-  if (!file_exists(in)) {
-    print_unable(opt);
-    std::fprintf(stderr, "\t\"%s\" does not exist\n", opt.input->shown.c_str());
-    return EXIT_NO_INPUT;
+  // INPUT... DIRECTORY, as cp takes it; otherwise exactly one input and one
+  // output.
+  if (u_is_directory(opt.names.back()->value.c_str())) return convert_into_directory(opt);
+  if (opt.names.size() != 2) {
+    print_usage();
+    return EXIT_USAGE;
   }
-  if (file_exists(out)) {
-    // Writing over the input itself would destroy it before it is read
-    // through, and -f never replaces a measurement: a stray name from a
-    // wildcard must not cost one.
-    const char* why = !opt.force                 ? "already exists"
-                      : u_same_file(in, out)     ? "is the input file"
-                      : is_binary_data_file(out) ? "is a binary data file, which -f never replaces"
-                                                 : nullptr;
-    if (why) {
-      print_unable(opt);
-      std::fprintf(stderr, "\t\"%s\" %s\n", opt.output->shown.c_str(), why);
-      return EXIT_OUTPUT_EXISTS;
-    }
-  }
-
-  std::fprintf(stderr, "Converting \"%s\" to \"%s\"\n", opt.input->shown.c_str(),
-               opt.output->shown.c_str());
-  Header header{};
-  IntensityRecord intensity;
-  PhaseRecord phase;
-  if (std::int32_t err = read_data_file(in, &header, &intensity, &phase)) {
-    print_unable(opt);
-    std::fprintf(stderr, "\tthere was an error reading the file \"%s\"\n",
-                 opt.input->shown.c_str());
-    std::fprintf(stderr, "\t%s\n", error_name(err));
-    return EXIT_READ_FAILED;
-  }
-  const OutputMode mode = opt.force ? OutputMode::kReplace : OutputMode::kCreateNew;
-  if (std::int32_t err = sdf_export(out, &header, &intensity, &phase, mode)) {
-    print_unable(opt);
-    if (err == ERR_CANT_CREATE_FILE && errno == EEXIST && !opt.force) {
-      // Another program made the file while this one was converting.
-      std::fprintf(stderr, "\t\"%s\" already exists\n", opt.output->shown.c_str());
-      return EXIT_OUTPUT_EXISTS;
-    }
-    std::fprintf(stderr, "\tthere was an error writing to the file \"%s\"\n",
-                 opt.output->shown.c_str());
-    std::fprintf(stderr, "\t%s\n", error_name(err));
-    return EXIT_WRITE_FAILED;
-  }
-  std::fprintf(stderr, "Conversion from \"%s\" to \"%s\" successful\n", opt.input->shown.c_str(),
-               opt.output->shown.c_str());
-  return EXIT_CONVERTED;
+  Messages direct(false);
+  return convert_one(*opt.names[0], *opt.names[1], opt, direct);
 }

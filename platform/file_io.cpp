@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <new>
+#include <string_view>
 
 #include "platform/file_io_native.h"
 
@@ -87,6 +88,54 @@ bool u_is_regular_file(const char* path) {
   } catch (const std::bad_alloc&) {
     return false;
   }
+}
+
+bool u_is_directory(const char* path) {
+  if (!path || path[0] == '\0') return false;
+  try {
+    return u_native_is_directory(path);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+namespace {
+
+#ifdef _WIN32
+constexpr std::u16string_view kSeparators = u"/\\:";
+#else
+constexpr std::u16string_view kSeparators = u"/";
+#endif
+
+// A path as 16-bit units: a wide path's own, an 8-bit path's bytes widened.
+std::u16string path_units(const char* path) {
+  if (u_path_is_wide(path)) return u_wide_units(path);
+  std::u16string units;
+  for (const char* p = path; *p; ++p)
+    units += static_cast<char16_t>(static_cast<unsigned char>(*p));
+  return units;
+}
+
+}  // namespace
+
+std::string u_path_in_directory(const char* dir, const char* file, const char* extension) {
+  std::u16string d = path_units(dir), f = path_units(file), name;
+  const std::size_t cut = f.find_last_of(kSeparators);
+  name = cut == std::u16string::npos ? f : f.substr(cut + 1);
+  const std::size_t dot = name.rfind(u'.');
+  if (dot != std::u16string::npos && dot > 0) name.resize(dot);
+  for (const char* p = extension; *p; ++p) name += static_cast<char16_t>(*p);
+  if (!d.empty() && kSeparators.find(d.back()) == std::u16string_view::npos) d += u'/';
+  const std::u16string joined = d + name;
+  std::string out;
+  const bool wide = u_path_is_wide(dir) || u_path_is_wide(file);
+  if (wide) out = "\xFF\xFE";
+  for (char16_t u : joined) {
+    out += static_cast<char>(u & 0xFF);
+    if (wide) out += static_cast<char>(u >> 8);
+  }
+  if (wide) out.append(2, '\0');
+  return out;
 }
 
 bool u_same_file(const char* a, const char* b) {

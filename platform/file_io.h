@@ -29,6 +29,16 @@ std::string u_wide_path_from_utf8(const std::string& utf8);
 // True when `path` names an existing regular file.
 bool u_is_regular_file(const char* path);
 
+// True when `path` names an existing directory (or a link to one).
+bool u_is_directory(const char* path);
+
+// The path of the entry of directory `dir` named after the last component of
+// `file`, with its extension (from its last '.', not a leading one) replaced
+// by `extension`, or `extension` appended when it has none. Both paths follow
+// the library convention; the result is a wide path when either is. Names are
+// split at '/' (and at '\\' and a drive's ':' on Windows).
+std::string u_path_in_directory(const char* dir, const char* file, const char* extension);
+
 // True when both paths name the same existing file.
 bool u_same_file(const char* a, const char* b);
 

@@ -16,6 +16,9 @@ std::FILE* u_native_fopen(const char* path, const char* mode);
 // True when a non-empty path names an existing regular file.
 bool u_native_is_regular_file(const char* path);
 
+// True when a non-empty path names an existing directory.
+bool u_native_is_directory(const char* path);
+
 // True when both non-empty paths name the same existing file.
 bool u_native_same_file(const char* a, const char* b);
 

@@ -77,6 +77,11 @@ bool u_native_is_regular_file(const char* path) {
   return stat_path(path, st) && S_ISREG(st.st_mode);
 }
 
+bool u_native_is_directory(const char* path) {
+  struct stat st {};
+  return stat_path(path, st) && S_ISDIR(st.st_mode);
+}
+
 bool u_native_same_file(const char* a, const char* b) {
   struct stat sa {
   }, sb{};

@@ -103,6 +103,11 @@ bool u_native_is_regular_file(const char* path) {
   return stat_path(path, st) && (st.st_mode & S_IFMT) == S_IFREG;
 }
 
+bool u_native_is_directory(const char* path) {
+  struct _stat64 st {};
+  return stat_path(path, st) && (st.st_mode & S_IFMT) == S_IFDIR;
+}
+
 bool u_native_same_file(const char* a, const char* b) {
   struct _stat64 sa {
   }, sb{};

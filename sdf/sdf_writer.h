@@ -23,6 +23,16 @@
                                       const IntensityRecord* intensity, const PhaseRecord* phase,
                                       OutputMode mode = OutputMode::kReplace);
 
+// The same measurement in the binary form: version text "bBCR-1.0", the
+// 81-byte little-endian header (the scales as the ASCII form's texts read),
+// data type ULONGINT with 0xFFFFFFFF for points without a measurement, the
+// values as in the ASCII form, then the same trailer. Written and reported as
+// sdf_export does; ERR_INVALID_PARAM also for negative dimensions.
+[[nodiscard]] std::int32_t sdf_export_binary(const char* path, const Header* header,
+                                             const IntensityRecord* intensity,
+                                             const PhaseRecord* phase,
+                                             OutputMode mode = OutputMode::kReplace);
+
 // The pieces both forms share.
 
 // The two date stamps of the header section, from one clock reading:

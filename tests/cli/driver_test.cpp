@@ -133,14 +133,8 @@ TEST_F(DriverTest, WriterFailuresNameTheError) {
     return "Converting \"" + input + "\" to \"" + out + "\"\n" + unable(input, out) +
            "\tthere was an error writing to the file \"" + out + "\"\n\t" + name + "\n";
   };
-  // A directory is not an existing file: the writer is asked and cannot
-  // create it.
-  std::string out_dir = dir.path().string();
-  RunResult r = run({input, out_dir});
-  EXPECT_EQ(r.status, 5);
-  EXPECT_EQ(r.err, failure(out_dir, "ERR_CANT_CREATE_FILE"));
   std::string nowhere = dir.file("missing/out.sdf");
-  r = run({input, nowhere});
+  RunResult r = run({input, nowhere});
   EXPECT_EQ(r.status, 5);
   EXPECT_EQ(r.err, failure(nowhere, "ERR_CANT_CREATE_FILE"));
 #ifdef __linux__
@@ -149,6 +143,43 @@ TEST_F(DriverTest, WriterFailuresNameTheError) {
   EXPECT_EQ(r.status, 5);
   EXPECT_EQ(r.err, failure("/dev/full", "ERR_CANT_WRITE_FILE"));
 #endif
+}
+
+// INPUT... DIRECTORY: each input becomes DIRECTORY/<name>.sdf, a failure
+// does not stop the rest, and each file's messages stay together.
+TEST_F(DriverTest, ConvertsManyFilesIntoADirectory) {
+  const std::string out_dir = dir.file("out"), good = dir.file("b.dat"), bad = dir.file("c.dat");
+  std::filesystem::create_directory(out_dir);
+  write_bytes(good, input_bytes);
+  write_text(bad, "not a data file");
+  RunResult r = run({input, good, bad, out_dir});
+  EXPECT_EQ(r.status, 4) << r.err;
+  const std::string b_sdf = out_dir + "/b.sdf", c_sdf = out_dir + "/c.sdf";
+  EXPECT_NE(r.err.find("Converting \"" + good + "\" to \"" + b_sdf + "\"\nConversion from \"" +
+                       good + "\" to \"" + b_sdf + "\" successful\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(
+      r.err.find("Converting \"" + bad + "\" to \"" + c_sdf + "\"\n" + unable(bad, c_sdf) +
+                 "\tthere was an error reading the file \"" + bad + "\"\n\tERR_NOT_A_DATA_FILE\n"),
+      std::string::npos)
+      << r.err;
+  EXPECT_TRUE(r.err.ends_with("Converted 2 of 3 files into \"" + out_dir + "\"\n")) << r.err;
+  auto listing = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(out_dir))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  EXPECT_EQ(listing(), (std::vector<std::string>{"b.sdf", "in.sdf"}));
+  EXPECT_EQ(read_text(out_dir + "/b.sdf").rfind("aBCR-1.0\n", 0), 0u);
+  // Two inputs for one output name: refused before anything is written.
+  std::filesystem::remove(out_dir + "/b.sdf");
+  r = run({"-f", good, input, dir.file("out/../b.dat"), out_dir});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("would both be converted to \"" + b_sdf + "\""), std::string::npos) << r.err;
+  EXPECT_EQ(listing(), (std::vector<std::string>{"in.sdf"}));
 }
 
 // The output is one complete conversion or not there; an old output is kept

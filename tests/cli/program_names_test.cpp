@@ -77,13 +77,13 @@ TEST_F(ProgramNames, EveryFailureStatusExactly) {
                        "\tERR_NOT_A_DATA_FILE\n");
   EXPECT_FALSE(fs::exists(native(output)));
 
-  // An output that is a directory: the writer fails.
-  fs::create_directory(native(output));
-  r = run({input, output});
+  // An output in a folder that does not exist: the writer fails.
+  const std::string nowhere = dir.file("n\xC3\xB6/") + "\xE6\xB5\x8B.sdf";
+  r = run({input, nowhere});
   EXPECT_EQ(r.status, 5);
-  EXPECT_EQ(r.err, "Converting \"" + input + "\" to \"" + output + "\"\n" + unable(input, output) +
-                       "\tthere was an error writing to the file \"" + output + "\"\n" +
-                       "\tERR_CANT_CREATE_FILE\n");
+  EXPECT_EQ(r.err, "Converting \"" + input + "\" to \"" + nowhere + "\"\n" +
+                       unable(input, nowhere) + "\tthere was an error writing to the file \"" +
+                       nowhere + "\"\n" + "\tERR_CANT_CREATE_FILE\n");
 }
 
 TEST_F(ProgramNames, ArgumentsArriveByteForByte) {

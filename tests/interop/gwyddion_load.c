@@ -4,6 +4,11 @@
  * Zscale), to the precision the file prints (ten significant digits).
  *
  *   gwyddion_load file.sdf
+ *   gwyddion_load binary.sdf ascii.sdf
+ *
+ * The second form loads the binary form of a conversion and checks it
+ * against the ASCII form of the same conversion; points without a
+ * measurement (4294967295) must come back masked, not as heights.
  *
  * Exit status 0 when everything agrees, 1 otherwise. */
 #include <app/data-browser.h>
@@ -91,8 +96,11 @@ int main(int argc, char** argv) {
   long i, bad = 0;
   double worst = 0.0;
 
-  if (argc != 2) return fail("usage: gwyddion_load file.sdf");
-  if (read_sdf_text(argv[1], &sdf)) return 1;
+  GwyDataField* mask = NULL;
+  const gdouble* masked = NULL;
+  const int binary = argc == 3;
+  if (argc != 2 && argc != 3) return fail("usage: gwyddion_load file.sdf [ascii.sdf]");
+  if (read_sdf_text(argv[binary ? 2 : 1], &sdf)) return 1;
 
   gwy_app_init_nongui(NULL);
   data = gwy_file_load_with_func(argv[1], GWY_RUN_NONINTERACTIVE, &loader, &error);
@@ -116,7 +124,17 @@ int main(int argc, char** argv) {
     return fail("real dimensions differ from size x scale");
 
   heights = gwy_data_field_get_data_const(field);
+  if (gwy_container_gis_object(data, gwy_app_get_mask_key_for_id(ids[0]), (GObject**)&mask))
+    masked = gwy_data_field_get_data_const(mask);
   for (i = 0; i < sdf.count; ++i) {
+    if (binary) {
+      const int missing = sdf.values[i] == 4294967295UL;
+      if (missing != (masked && masked[i] != 0.0)) {
+        if (bad++ < 5) fprintf(stderr, "point %ld: %s\n", i, missing ? "not masked" : "masked");
+        continue;
+      }
+      if (missing) continue;
+    }
     double expected = (double)sdf.values[i] * sdf.zscale;
     double diff = fabs(expected - heights[i]);
     if (diff > worst) worst = diff;
