@@ -13,14 +13,7 @@
 #include "sdf/date_text.h"
 #include "sdf/text_out.h"
 
-namespace {
-
-// The phase value the SDF file stores for an invalid point: the 32-bit
-// pattern of -1.
-constexpr std::uint32_t kInvalidOut = 0xFFFFFFFFu;
-
-// Lines 1 to 14: the header section. False when a write failed.
-bool write_header_section(std::FILE* f, const Header& h, const PhaseRecord& phase) {
+bool sdf_write_header_section(std::FILE* f, const Header& h, const PhaseRecord& phase) {
   const SdfStamps stamps = sdf_stamps(h);
   const float step = sdf_height_step(h);
   char lateral[kFloatTextSize], height[kFloatTextSize];
@@ -43,8 +36,6 @@ bool write_header_section(std::FILE* f, const Header& h, const PhaseRecord& phas
   ok &= std::fputs("Compression = 0\nDataType = 2\nCheckType = 0\n*\n", f) >= 0;
   return ok;
 }
-
-}  // namespace
 
 SdfStamps sdf_stamps(const Header& h) {
   // One clock reading serves both stamps, so that an empty swinfo.date gives
@@ -90,25 +81,14 @@ bool sdf_write_data_section(std::FILE* stream, const std::int32_t* values, std::
                             std::int32_t offset) {
   if (count <= 0) return true;
   NumberWriter out(stream);
-  const std::uint32_t base = static_cast<std::uint32_t>(offset);
   // Ten numbers a line, each followed by one space; a shorter last line
   // gets its line break too. Lines do not follow the profiles.
   constexpr std::int32_t kPerLine = 10;
   for (std::int32_t first = 0; first < count; first += kPerLine) {
-    const std::int32_t last = count - first < kPerLine ? count : first + kPerLine;
-    char* p = out.reserve(kPerLine * NumberWriter::kMaxNumberText + 1);
+    const std::int32_t n = count - first < kPerLine ? count - first : kPerLine;
+    char* p = out.reserve(data_text_capacity(kPerLine));
     if (!p) return false;
-    for (std::int32_t i = first; i < last; ++i) {
-      const std::int32_t v = values[i];
-      // The difference is taken modulo 2^32; with offset = min(0, smallest
-      // value) it is the exact, never negative, distance from the offset.
-      const std::uint32_t n =
-          v >= kInvalidPhase ? kInvalidOut : static_cast<std::uint32_t>(v) - base;
-      p += NumberWriter::format_u32(p, n);
-      *p++ = ' ';
-    }
-    *p++ = '\n';
-    out.commit(p);
+    out.commit(format_data_lines(p, values + first, static_cast<std::size_t>(n), offset));
   }
   return out.flush();
 }
@@ -130,7 +110,7 @@ std::int32_t sdf_export(const char* path, const Header* header, const IntensityR
   // Every write is checked, and so is the close that flushes the stream's
   // buffer: a full disk must never end in success. The first failure stops
   // the writing, and the output is only put in place after a success.
-  const bool ok = write_header_section(f, *header, *phase) &&
+  const bool ok = sdf_write_header_section(f, *header, *phase) &&
                   sdf_write_data_section(f, values, count, offset) && std::fputs("*\n", f) >= 0 &&
                   sdf_write_trailer(f, *header, offset);
   if (!ok) return ERR_CANT_WRITE_FILE;  // the OutputFile removes what was written

@@ -44,6 +44,12 @@ struct SdfStamps {
 };
 SdfStamps sdf_stamps(const Header& header);
 
+// Lines 1 to 14 of the ASCII form, the header section, for a phase block of
+// `phase`'s width and height (its values are not read). False when a write
+// failed.
+[[nodiscard]] bool sdf_write_header_section(std::FILE* stream, const Header& header,
+                                            const PhaseRecord& phase);
+
 // The trailer: "Data Offset = `offset`", the header attribute listing and the
 // closing "*". False when a write failed.
 [[nodiscard]] bool sdf_write_trailer(std::FILE* stream, const Header& header, std::int32_t offset);

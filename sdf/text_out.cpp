@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "datafile/records.h"
+
 namespace {
 
 // "00" "01" ... "99": two digits per table look-up.
@@ -56,6 +58,28 @@ std::size_t NumberWriter::format_u32(char* out, std::uint32_t value) {
     p += 8;
   }
   return static_cast<std::size_t>(p - out);
+}
+
+char* format_data_lines(char* out, const std::int32_t* values, std::size_t count,
+                        std::int32_t offset) {
+  // A point without a measurement is written as the 32-bit pattern of -1.
+  constexpr std::uint32_t kInvalidOut = 0xFFFFFFFFu;
+  const std::uint32_t base = static_cast<std::uint32_t>(offset);
+  char* p = out;
+  for (std::size_t first = 0; first < count; first += 10) {
+    const std::size_t last = count - first < 10 ? count : first + 10;
+    for (std::size_t i = first; i < last; ++i) {
+      const std::int32_t v = values[i];
+      // The difference is taken modulo 2^32; with offset = min(0, smallest
+      // value) it is the exact, never negative, distance from the offset.
+      const std::uint32_t n =
+          v >= kInvalidPhase ? kInvalidOut : static_cast<std::uint32_t>(v) - base;
+      p += NumberWriter::format_u32(p, n);
+      *p++ = ' ';
+    }
+    *p++ = '\n';
+  }
+  return p;
 }
 
 bool NumberWriter::drain() {

@@ -60,6 +60,17 @@ class NumberWriter {
   char buffer_[kBufferSize];
 };
 
+// The data lines of an SDF file for `count` values, the first of which
+// starts a line: each value minus `offset` (4294967295 for an invalid point,
+// a value of 2147483640 or more) as "%u " prints it, ten to a line, a line
+// break after every tenth value and after a shorter last line. `out` has room
+// for data_text_capacity(count) bytes; returns the end of the text.
+inline constexpr std::size_t data_text_capacity(std::size_t count) {
+  return count * NumberWriter::kMaxNumberText + count / 10 + 1;
+}
+char* format_data_lines(char* out, const std::int32_t* values, std::size_t count,
+                        std::int32_t offset);
+
 // The text "%12.10g" gives for `value` widened to double, written to `out`
 // (at least kFloatTextSize bytes) and returned. NaN and infinity are spelled
 // "nan", "-nan", "inf" and "-inf", right-aligned in 12 characters, on every
