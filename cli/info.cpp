@@ -101,8 +101,8 @@ int run_tovrel_info(const std::vector<CommandArg>& args, std::FILE* out, std::FI
   static const char kUsage[] =
       "Usage:  tovrel-info file\n"
       "\tfile = binary data file or SDF file (ASCII or binary)\n";
-  if (args.size() == 1 && args[0].shown == "--help") {
-    std::fputs(kUsage, out);
+  if (args.size() == 1 && (args[0].shown == "--help" || args[0].shown == "--version")) {
+    std::fputs(args[0].shown == "--help" ? kUsage : "tovrel-info " TOVREL_VERSION "\n", out);
     return std::fflush(out) == 0 && !std::ferror(out) ? INFO_OK : INFO_WRITE_FAILED;
   }
   if (args.size() != 1 || args[0].value.empty()) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -183,6 +184,11 @@ TEST(TovrelInfo, UsageErrors) {
   EXPECT_EQ(help.status, INFO_OK);
   EXPECT_EQ(help.out.rfind("Usage:  tovrel-info file\n", 0), 0u);
   EXPECT_EQ(help.err, "");
+  RunResult version = run_program(info_exe(), {"--version"});
+  EXPECT_EQ(version.status, INFO_OK);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("tovrel-info [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << version.out;
+  EXPECT_EQ(version.err, "");
 }
 
 TEST(PhaseSummaryTest, CountsOnlyValidPoints) {
