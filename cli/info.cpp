@@ -48,10 +48,21 @@ std::string float_text(double value) {
 
 }  // namespace
 
-std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* phase) {
+std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* phase,
+                              MeasurementKind* kind_out) {
   FileKind kind;
   if (std::int32_t err = file_kind(path, kind)) return err;
-  if (kind == FileKind::SDF) return read_sdf_header(path, header, phase);
+  if (kind_out) *kind_out = MeasurementKind::kDataFile;
+  if (kind == FileKind::SDF) {
+    if (kind_out) {
+      // The import's own rule: the ASCII form's version text starts with 'a'.
+      File f(u_fopen(path, "rb"));
+      const int first = f ? std::fgetc(f.get()) : EOF;
+      *kind_out =
+          first == 'a' || first == 'A' ? MeasurementKind::kSdfAscii : MeasurementKind::kSdfBinary;
+    }
+    return read_sdf_header(path, header, phase);
+  }
   // The intensity block is read (and dropped) so that a data file passes
   // exactly the checks a conversion makes.
   Header h{};
@@ -99,26 +110,33 @@ bool write_measurement_info(std::FILE* out, const Header& header, const PhaseRec
 
 int run_tovrel_info(const std::vector<CommandArg>& args, std::FILE* out, std::FILE* err) {
   static const char kUsage[] =
-      "Usage:  tovrel-info file\n"
-      "\tfile = binary data file or SDF file (ASCII or binary)\n";
+      "Usage:  tovrel-info [--json] file\n"
+      "\tfile   = binary data file or SDF file (ASCII or binary)\n"
+      "\t--json   writes the same content as one JSON document\n";
   if (args.size() == 1 && (args[0].shown == "--help" || args[0].shown == "--version")) {
     std::fputs(args[0].shown == "--help" ? kUsage : "tovrel-info " TOVREL_VERSION "\n", out);
     return std::fflush(out) == 0 && !std::ferror(out) ? INFO_OK : INFO_WRITE_FAILED;
   }
-  if (args.size() != 1 || args[0].value.empty()) {
+  // --json FILE: the same content as one JSON document.
+  const bool json = args.size() == 2 && args[0].shown == "--json";
+  const CommandArg* file = json ? &args[1] : args.size() == 1 ? &args[0] : nullptr;
+  if (!file || file->value.empty()) {
     std::fputs(kUsage, err);
     return INFO_USAGE;
   }
   Header header{};
   PhaseRecord phase;
+  MeasurementKind kind = MeasurementKind::kDataFile;
   errno = 0;
-  if (std::int32_t code = load_measurement(args[0].value.c_str(), &header, &phase)) {
+  if (std::int32_t code = load_measurement(file->value.c_str(), &header, &phase, &kind)) {
     const int reason = errno;
-    std::fprintf(err, "tovrel-info: \"%s\": %s", args[0].shown.c_str(), error_name(code));
+    std::fprintf(err, "tovrel-info: \"%s\": %s", file->shown.c_str(), error_name(code));
     if (code == ERR_CANT_OPEN_FILE && reason != 0)
       std::fprintf(err, " (%s)", std::strerror(reason));
     std::fputs("\n", err);
     return INFO_READ_FAILED;
   }
-  return write_measurement_info(out, header, phase) ? INFO_OK : INFO_WRITE_FAILED;
+  const bool written = json ? write_measurement_json(out, file->shown, kind, header, phase)
+                            : write_measurement_info(out, header, phase);
+  return written ? INFO_OK : INFO_WRITE_FAILED;
 }

@@ -15,7 +15,10 @@
 // in ASCII or binary form (its version text begins with a letter). The SDF
 // import brings the values back to phase counts, so both kinds give the same
 // records for the same measurement. ERR_NOT_A_DATA_FILE for anything else.
-[[nodiscard]] std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* phase);
+// `kind`, when given, tells which kind of file it was.
+enum class MeasurementKind { kDataFile, kSdfAscii, kSdfBinary };
+[[nodiscard]] std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* phase,
+                                            MeasurementKind* kind = nullptr);
 
 // The phase data in numbers: counts and, through the header's height step,
 // metres.
@@ -32,6 +35,14 @@ PhaseSummary summarize_phase(const Header& header, const PhaseRecord& phase);
 // Writes the header attribute listing (as an SDF trailer holds it), an empty
 // line and the phase summary. False when a write failed.
 [[nodiscard]] bool write_measurement_info(std::FILE* out, const Header& header,
+                                          const PhaseRecord& phase);
+
+// The same content as one JSON document: the file's name and kind, every
+// attribute with its typed value (in listing order; floats that are no
+// number as "nan", "-nan", "inf", "-inf"; texts as the listing shows them)
+// and the phase summary. False when a write failed.
+[[nodiscard]] bool write_measurement_json(std::FILE* out, const std::string& name,
+                                          MeasurementKind kind, const Header& header,
                                           const PhaseRecord& phase);
 
 // Exit statuses of tovrel-info.

@@ -34,16 +34,12 @@ int write_line(std::FILE* stream, const Header& header, const FieldDesc& field,
       return std::fprintf(stream, "%s=%s\n", name, format_float_g(load<float>(p), text));
     }
     case ListKind::S: {
-      // The text ends at its first NUL or at the end of its array, whichever
-      // comes first: a full array without a NUL is never read past. A line
-      // break inside is written as a space, so that no text can add, end or
-      // shadow a line of the file.
+      // Written a character at a time, without taking memory; a full array
+      // without a NUL is never read past.
       const auto* text = static_cast<const char*>(p);
       if (std::fprintf(stream, "%s=\"", name) < 0) return -1;
-      for (std::size_t i = 0; i < field.width() && text[i] != '\0'; ++i) {
-        const char c = text[i] == '\r' || text[i] == '\n' ? ' ' : text[i];
-        if (std::fputc(c, stream) == EOF) return -1;
-      }
+      for (std::size_t i = 0; i < field.width() && text[i] != '\0'; ++i)
+        if (std::fputc(listed_char(text[i]), stream) == EOF) return -1;
       return std::fputs("\"\n", stream) < 0 ? -1 : 1;
     }
     case ListKind::NONE:
@@ -53,6 +49,12 @@ int write_line(std::FILE* stream, const Header& header, const FieldDesc& field,
 }
 
 }  // namespace
+
+std::string listed_text(const char* text, std::size_t width) {
+  std::string out;
+  for (std::size_t i = 0; i < width && text[i] != '\0'; ++i) out += listed_char(text[i]);
+  return out;
+}
 
 int write_header_attributes(std::FILE* stream, const Header* header) {
   int result = 0;

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,6 +77,33 @@ TEST(TovrelInfo, DataFileAndItsSdfPrintTheSameText) {
               std::string::npos);
     EXPECT_NE(summary.find("largest:      " + std::to_string(s.largest) + " counts = "),
               std::string::npos);
+
+    // --json: the same attributes, typed, in listing order, and the summary.
+    RunResult json = run_program(info_exe(), {"--json", c.sdf});
+    ASSERT_EQ(json.status, INFO_OK) << json.err;
+    const auto doc = nlohmann::ordered_json::parse(json.out);
+    EXPECT_EQ(doc["kind"], "sdf ascii");
+    std::istringstream lines(listing);
+    auto attribute = doc["attributes"].begin();
+    for (std::string line; std::getline(lines, line); ++attribute) {
+      ASSERT_NE(attribute, doc["attributes"].end());
+      const std::string key = line.substr(0, line.find('=')), text = line.substr(key.size() + 1);
+      EXPECT_EQ(attribute.key(), key);
+      const auto& v = attribute.value();
+      if (v.is_string() && text.front() == '"') {
+        EXPECT_EQ('"' + v.get<std::string>() + '"', text) << key;
+      } else if (v.is_string()) {
+        EXPECT_EQ(v.get<std::string>(), text.substr(text.find_first_not_of(' '))) << key;
+      } else if (v.is_number_float()) {
+        EXPECT_EQ(v.get<float>(), std::strtof(text.c_str(), nullptr)) << key;
+      } else {
+        EXPECT_EQ(v.dump(), text) << key;
+      }
+    }
+    EXPECT_EQ(attribute, doc["attributes"].end());
+    EXPECT_EQ(doc["phase"]["valid_points"], s.valid);
+    EXPECT_EQ(doc["phase"]["smallest"]["counts"], s.smallest);
+    EXPECT_EQ(doc["phase"]["largest"]["counts"], s.largest);
   }
 }
 
@@ -182,7 +211,7 @@ TEST(TovrelInfo, UsageErrors) {
   }
   RunResult help = run_program(info_exe(), {"--help"});
   EXPECT_EQ(help.status, INFO_OK);
-  EXPECT_EQ(help.out.rfind("Usage:  tovrel-info file\n", 0), 0u);
+  EXPECT_EQ(help.out.rfind("Usage:  tovrel-info [--json] file\n", 0), 0u);
   EXPECT_EQ(help.err, "");
   RunResult version = run_program(info_exe(), {"--version"});
   EXPECT_EQ(version.status, INFO_OK);
