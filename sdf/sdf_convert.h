@@ -1,0 +1,29 @@
+// Converting a binary data file to an ASCII SDF file in constant memory.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/output_file.h"
+
+// Which side of a conversion a failure came from.
+enum class ConvertStage : std::uint8_t {
+  kNone,   // no failure
+  kRead,   // the input: a code read_data_file gives
+  kWrite,  // the output: a code sdf_export gives, errno as it leaves it
+};
+
+// Writes the SDF file that read_data_file(in, ...) followed by
+// sdf_export(out, ..., mode) would write, byte for byte, and refuses every
+// input file that read_data_file refuses, with the same code, before the
+// output is created. The intensity block is never read and the phase block
+// is read twice (once for the data offset, once for the data), a chunk at a
+// time, so memory stays a few megabytes whatever the size of the map. A
+// failure, also one that comes up while the data is written (a read error,
+// a file cut short meanwhile), leaves no output behind.
+//
+// `stage`, when given, tells which side failed. `threads` is the number of
+// threads that read and format the values while the calling thread writes
+// them, in order; -1 picks one fewer than the processors (none on a single
+// one), 0 does everything on the calling thread.
+[[nodiscard]] std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,
+                                             ConvertStage* stage = nullptr, int threads = -1);
