@@ -17,6 +17,13 @@
 #include "platform/output_file.h"
 
 #ifdef _WIN32
+// The Windows shell hands "*.dat" over as it is; the C runtime expands such
+// patterns (outside quotes) when the program asks for it, as a POSIX shell
+// would have, so that `tovrel *.dat outdir` works there too.
+extern "C" {
+int _dowildcard = -1;
+}
+
 int wmain(int argc, wchar_t** argv) {
   std::vector<CommandArg> args;
   for (int i = 1; i < argc; ++i)

@@ -108,7 +108,13 @@ std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
       stream_ = _wfopen(name.c_str(), binary ? L"wb" : L"w");
       return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
     }
-    final_ = exists ? final_name(name) : name;
+    // Only a symbolic link needs its target's name; any other name is used
+    // as given.
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    final_ = exists && attributes != INVALID_FILE_ATTRIBUTES &&
+                     (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+                 ? final_name(name)
+                 : name;
     HANDLE h = INVALID_HANDLE_VALUE;
     DWORD error = 0;
     for (unsigned attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
@@ -170,13 +176,21 @@ std::int32_t OutputFile::commit() {
     DWORD flags = mode_ == OutputMode::kReplace ? MOVEFILE_REPLACE_EXISTING : 0;
     if (!MoveFileExW(temp_.c_str(), final_.c_str(), flags)) {
       DWORD error = GetLastError();
-      result = mode_ == OutputMode::kCreateNew &&
-                       (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
-                   ? ERR_CANT_CREATE_FILE
-                   : ERR_CANT_WRITE_FILE;
+      if (mode_ == OutputMode::kReplace &&
+          (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) &&
+          CopyFileW(temp_.c_str(), final_.c_str(), FALSE)) {
+        // Another program holds the old output open, which Windows lets
+        // nobody replace; its contents can still be written over, now that
+        // the new ones are complete.
+      } else {
+        result = mode_ == OutputMode::kCreateNew &&
+                         (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+                     ? ERR_CANT_CREATE_FILE
+                     : ERR_CANT_WRITE_FILE;
+      }
+      DeleteFileW(temp_.c_str());
     }
   }
-  if (result != ERR_NONE) DeleteFileW(temp_.c_str());
   release_slot(slot_);
   slot_ = -1;
   temp_.clear();
