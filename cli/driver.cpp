@@ -16,6 +16,7 @@
 #include "platform/byte_order.h"
 #include "platform/file_io.h"
 #include "platform/output_file.h"
+#include "sdf/sdf_convert.h"
 #include "sdf/sdf_writer.h"
 
 namespace {
@@ -105,14 +106,20 @@ class Messages {
 // an error came from.
 std::int32_t convert_file(const char* in, const char* out, OutputMode mode, bool binary,
                           bool& read_failed) {
+  if (!binary) {
+    // Streamed: constant memory, the values formatted on worker threads.
+    ConvertStage stage = ConvertStage::kNone;
+    const std::int32_t err = convert_data_file(in, out, mode, &stage);
+    read_failed = stage == ConvertStage::kRead;
+    return err;
+  }
   Header header{};
   IntensityRecord intensity;
   PhaseRecord phase;
   read_failed = true;
   if (std::int32_t err = read_data_file(in, &header, &intensity, &phase)) return err;
   read_failed = false;
-  return binary ? sdf_export_binary(out, &header, &intensity, &phase, mode)
-                : sdf_export(out, &header, &intensity, &phase, mode);
+  return sdf_export_binary(out, &header, &intensity, &phase, mode);
 }
 
 // One conversion with its checks and messages; returns the exit status.

@@ -23,7 +23,6 @@ namespace {
 // line and chunks format independently. 1 MiB of values, at most 2.9 MiB of
 // text.
 constexpr std::size_t kChunkValues = 26214 * 10;
-constexpr std::size_t kChunkText = data_text_capacity(kChunkValues);
 
 constexpr int kMaxWorkers = 8;
 constexpr int kMaxSlots = 2 * kMaxWorkers + 1;
@@ -55,30 +54,42 @@ std::int32_t block_offset(std::FILE* f, std::int64_t start, std::size_t count, s
   return ERR_NONE;
 }
 
-// The second pass: the data lines of `count` values read from `in` (at its
-// position) written to `out`. Worker threads each read the next chunk in
+// The `count` values read from `in`: the first pass finds their data offset,
+// the second writes their data lines. Worker threads each read the next chunk in
 // turn and format it into a free slot; the calling thread writes the slots
 // in chunk order. Slot i % n_slots holds chunk i, so a chunk is only taken
 // once the chunk n_slots before it has been written.
 class DataSection {
  public:
-  DataSection(std::FILE* in, std::FILE* out, std::size_t count, std::int32_t offset)
-      : in_(in),
-        out_(out),
-        count_(count),
-        chunks_((count + kChunkValues - 1) / kChunkValues),
-        offset_(offset) {}
+  DataSection(std::FILE* in, std::size_t count)
+      : in_(in), count_(count), chunks_((count + kChunkValues - 1) / kChunkValues) {}
 
-  Failure run(int workers) {
+  // Takes the buffers for `workers` threads; false when they are refused.
+  [[nodiscard]] bool prepare(int workers) {
     workers = std::clamp(workers, 0, kMaxWorkers);
     if (static_cast<std::size_t>(workers) > chunks_ / 2) workers = static_cast<int>(chunks_ / 2);
+    workers_ = workers;
     n_slots_ = workers == 0 ? 1 : 2 * workers + 1;
+    const std::size_t values = std::min(kChunkValues, count_);
     for (int s = 0; s < n_slots_; ++s) {
-      if (!slots_[s].text.allocate(kChunkText)) return {ERR_NO_MEM, ConvertStage::kRead};
+      if (!slots_[s].text.allocate(data_text_capacity(values))) return false;
     }
     for (int w = 0; w < std::max(workers, 1); ++w) {
-      if (!values_[w].allocate(kChunkValues)) return {ERR_NO_MEM, ConvertStage::kRead};
+      if (!values_[w].allocate(values)) return false;
     }
+    return true;
+  }
+
+  // The first pass: the data offset of the values at `start`.
+  [[nodiscard]] std::int32_t find_offset(std::int64_t start) {
+    return block_offset(in_, start, count_, values_[0].get(), &offset_);
+  }
+  std::int32_t offset() const { return offset_; }
+
+  // The second pass, from the input stream's position to `out`.
+  Failure write(std::FILE* out) {
+    out_ = out;
+    const int workers = workers_;
     if (workers == 0) return run_alone();
 
     int started = 0;
@@ -182,10 +193,11 @@ class DataSection {
   }
 
   std::FILE* in_;
-  std::FILE* out_;
+  std::FILE* out_ = nullptr;
   std::size_t count_;
   std::size_t chunks_;
-  std::int32_t offset_;
+  std::int32_t offset_ = 0;
+  int workers_ = 0;
   int n_slots_ = 1;
   std::array<Slot, kMaxSlots> slots_;
   std::array<HookArray<std::int32_t>, kMaxWorkers> values_;
@@ -214,16 +226,16 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
   const std::int32_t signed_count = std::int32_t{phase.width} * std::int32_t{phase.height};
   const std::size_t count = signed_count > 0 ? static_cast<std::size_t>(signed_count) : 0;
 
-  // The first pass finds the data offset, and a block cut short, before the
-  // output is created.
-  std::int32_t offset = 0;
+  // The buffers are taken, the data offset found and a block cut short
+  // noticed before the output is created.
+  DataSection data(input.get(), count);
   if (count > 0) {
-    HookArray<std::int32_t> values;
-    if (!values.allocate(std::min(kChunkValues, count))) return {ERR_NO_MEM, ConvertStage::kRead};
-    if (std::int32_t err = block_offset(input.get(), start, count, values.get(), &offset))
-      return {err, ConvertStage::kRead};
+    if (!data.prepare(threads < 0 ? default_workers() : threads))
+      return {ERR_NO_MEM, ConvertStage::kRead};
+    if (std::int32_t err = data.find_offset(start)) return {err, ConvertStage::kRead};
     if (u_fseek(input.get(), start) != 0) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
   }
+  const std::int32_t offset = data.offset();
 
   OutputFile file;
   if (file.open(out, mode) != ERR_NONE) return {ERR_CANT_CREATE_FILE, ConvertStage::kWrite};
@@ -231,8 +243,7 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
   if (!sdf_write_header_section(f, header, phase))
     return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
   if (count > 0) {
-    DataSection data(input.get(), f, count, offset);
-    Failure failure = data.run(threads < 0 ? default_workers() : threads);
+    Failure failure = data.write(f);
     if (failure.code != ERR_NONE) return failure;  // the OutputFile removes what was written
   }
   if (std::fputs("*\n", f) < 0 || !sdf_write_trailer(f, header, offset))
