@@ -1,6 +1,7 @@
 // Speed of the SDF data section and of a whole 4096 x 4096 conversion, with
 // the buffered number writer and with a plain writer that formats every value
-// with fprintf, in the same run. The per_point counter is the CPU time per
+// with fprintf, and of the streamed conversion on one to three threads
+// (wall-clock time), in the same run. The per_point counter is the CPU time per
 // phase point (shown with its unit, e.g. 6.0ns).
 //
 //   build/bench/bench/sdf_bench
@@ -14,6 +15,7 @@
 #include "datafile/reader.h"
 #include "errors/errors.h"
 #include "sdf/attributes.h"
+#include "sdf/sdf_convert.h"
 #include "sdf/sdf_writer.h"
 #include "tools/synthetic.h"
 
@@ -139,8 +141,29 @@ void BM_Conversion(benchmark::State& state) {
   set_points(state);
 }
 
+// The streamed conversion tovrel runs, on the calling thread alone
+// (threads 0) or with that many formatting threads.
+void BM_Streamed(benchmark::State& state) {
+  Measurement& m = measurement();
+  const int threads = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    if (convert_data_file(m.dat_path.c_str(), m.sdf_path.c_str(), OutputMode::kReplace, nullptr,
+                          threads) != 0)
+      state.SkipWithError("conversion failed");
+  }
+  set_points(state);
+}
+
 }  // namespace
 
+BENCHMARK(BM_Streamed)
+    ->Name("Conversion4096/streamed")
+    ->ArgName("threads")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_DataSection<true>)->Name("DataSection/buffered")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DataSection<false>)->Name("DataSection/fprintf")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Conversion<true>)->Name("Conversion4096/buffered")->Unit(benchmark::kMillisecond);

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -20,6 +21,7 @@
 #include "fuzz/seed_files.h"
 #include "platform/file_io.h"
 #include "sdf/date_text.h"
+#include "sdf/sdf_convert.h"
 #include "sdf/sdf_import.h"
 #include "sdf/sdf_writer.h"
 #include "tests/support/test_support.h"
@@ -264,6 +266,29 @@ TEST(AllocationFailure, EachAllocationOfAConversionFailsInTurn) {
         }
       });
   EXPECT_EQ(refused, 3);
+
+  // The streamed conversion tovrel runs: its text and value buffers give
+  // ERR_NO_MEM as a read failure, before any output exists.
+  {
+    std::string streamed = dir.file("streamed.sdf");
+    ConvertStage stage = ConvertStage::kNone;
+    refused = for_each_refused_allocation<InjectedRun, DataRead>(
+        [&](DataRead& r) {
+          std::remove(streamed.c_str());
+          r.code = convert_data_file(in.c_str(), streamed.c_str(), OutputMode::kCreateNew, &stage);
+        },
+        [&](const DataRead& r, int n, bool refused) {
+          if (refused && n <= 2) {
+            EXPECT_EQ(r.code, ERR_NO_MEM) << "allocation " << n;
+            EXPECT_EQ(stage, ConvertStage::kRead);
+            EXPECT_FALSE(std::filesystem::exists(streamed));
+          } else {
+            EXPECT_EQ(r.code, ERR_NONE) << "allocation " << n;
+            EXPECT_EQ(create_date(streamed), refused ? "-1-1-001-1-1" : "020320111022");
+          }
+        });
+    EXPECT_EQ(refused, 3);
+  }
 }
 
 TEST(AllocationFailure, TheCommandReportsARefusedAllocation) {

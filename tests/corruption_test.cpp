@@ -1,5 +1,6 @@
 // Damaged files: every prefix of a valid file, and single-byte changes at
-// every header offset, give a defined error code or a correct result, never
+// every header offset, give a defined error code or a correct result (the
+// same from the reader and from the streamed conversion), never
 // a crash, a hang or a read outside the arrays (run these under the sanitize
 // preset to have the last one checked).
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <vector>
@@ -21,6 +23,7 @@
 #include "errors/errors.h"
 #include "fuzz/seed_files.h"
 #include "platform/byte_order.h"
+#include "sdf/sdf_convert.h"
 #include "sdf/sdf_import.h"
 #include "sdf/sdf_writer.h"
 #include "tests/support/test_support.h"
@@ -46,11 +49,34 @@ struct DataRead {
   PhaseRecord phase;
 };
 
+// The text of an SDF file without its ModDate line (the time of writing).
+std::string without_mod_date(const std::string& path) {
+  std::string text = read_text(path);
+  const std::size_t at = text.find("ModDate = ");
+  if (at != std::string::npos) text.erase(at, text.find('\n', at) + 1 - at);
+  return text;
+}
+
+// Also converts the file as tovrel does (streamed, never holding the
+// blocks): it must refuse exactly what the reader refuses, with the same
+// code and no output, and write what the reader and the writer would.
 void read_bytes_as_data_file(const ScratchDir& dir, const std::vector<std::uint8_t>& bytes,
                              DataRead& r) {
   std::string path = dir.file("damaged.dat");
   write_bytes(path, bytes);
   r.code = read_data_file(path.c_str(), &r.header, &r.intensity, &r.phase);
+
+  const std::string streamed = dir.file("streamed.sdf"), written = dir.file("written.sdf");
+  std::remove(streamed.c_str());
+  ConvertStage stage = ConvertStage::kNone;
+  EXPECT_EQ(convert_data_file(path.c_str(), streamed.c_str(), OutputMode::kReplace, &stage),
+            r.code);
+  if (r.code != ERR_NONE) {
+    EXPECT_EQ(stage, ConvertStage::kRead);
+    EXPECT_FALSE(std::filesystem::exists(streamed));
+  } else if (sdf_export(written.c_str(), &r.header, &r.intensity, &r.phase) == ERR_NONE) {
+    EXPECT_EQ(without_mod_date(streamed), without_mod_date(written));
+  }
 }
 
 bool released(const DataRead& r) {
