@@ -1,4 +1,5 @@
 // The ASCII form: header section and data section.
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -81,11 +82,43 @@ std::int32_t read_ascii_header(LineReader& lines, SdfHeader& s) {
   }
 }
 
+namespace {
+
+// is_blank, inlined for the data section's inner loop: space, \t, \n, \v,
+// \f and \r.
+inline bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The largest value of an integer type's text; 0 for the floating types.
+std::uint64_t integer_max(int type) {
+  switch (type) {
+    case DT_UCHAR:
+      return 0xFF;
+    case DT_UINTEGER:
+      return 0xFFFF;
+    case DT_ULONGINT:
+      return 0xFFFFFFFFu;
+    case DT_CHAR:
+      return 0x7F;
+    case DT_INTEGER:
+      return 0x7FFF;
+    case DT_LONGINT:
+      return 0x7FFFFFFF;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
 std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, PhaseRecord& phase,
                              HookArray<double>& doubles) {
   const int type = s.data_type;
   const std::size_t n = static_cast<std::size_t>(phase.count);
   if (type == DT_DOUBLE && n > 0 && !doubles.allocate(n)) return ERR_NO_MEM;
+  // A token of plain digits (what the writer writes) of an integer type is
+  // read here; anything else (a sign, a float, too many digits) goes through
+  // text_pattern, which gives such tokens the same value.
+  const std::uint64_t max = integer_max(type);
   std::size_t at = 0;
   std::string line;
   for (;;) {
@@ -95,21 +128,32 @@ std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, PhaseRecord&
     if (is_section_end(line)) break;
     std::string_view rest(line);
     if (auto semi = rest.find(';'); semi != std::string_view::npos) rest = rest.substr(0, semi);
+    const char* p = rest.data();
+    const char* const e = p + rest.size();
     for (;;) {
-      while (!rest.empty() && is_blank(rest.front())) rest.remove_prefix(1);
-      if (rest.empty()) break;
-      std::size_t len = 0;
-      while (len < rest.size() && !is_blank(rest[len])) ++len;
+      while (p < e && blank(*p)) ++p;
+      if (p == e) break;
+      const char* const token = p;
+      std::uint64_t v = 0;
+      while (p < e && static_cast<unsigned char>(*p - '0') < 10) v = v * 10 + (*p++ - '0');
+      const bool digits = p > token && (p == e || blank(*p)) && p - token <= 18;
+      while (p < e && !blank(*p)) ++p;
       if (at >= n) return ERR_PREMATURE_EOF;  // more values than points
-      std::int32_t pattern = 0;
-      double d = 0;
-      if (!text_pattern(type, rest.substr(0, len), pattern, d)) return ERR_PREMATURE_EOF;
-      if (type == DT_DOUBLE)
-        doubles[at] = d;
-      else
-        phase.data[at] = pattern;
+      if (digits && max > 0) {
+        if (v > max) return ERR_PREMATURE_EOF;
+        phase.data[at] = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+      } else {
+        std::int32_t pattern = 0;
+        double d = 0;
+        if (!text_pattern(type, std::string_view(token, static_cast<std::size_t>(p - token)),
+                          pattern, d))
+          return ERR_PREMATURE_EOF;
+        if (type == DT_DOUBLE)
+          doubles[at] = d;
+        else
+          phase.data[at] = pattern;
+      }
       ++at;
-      rest.remove_prefix(len);
     }
   }
   return at == n ? ERR_NONE : ERR_PREMATURE_EOF;

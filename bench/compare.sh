@@ -1,0 +1,112 @@
+#!/bin/sh
+# Whole-process figures of tovrel against the floor and the reference, on
+# this machine, in one run:
+#
+#   conversion: wall time of `tovrel in.dat out.sdf` against `cat out.sdf >
+#     copy.sdf` (the same bytes written to the same file system), and the
+#     peak resident memory of the conversion;
+#   import: wall time of `tovrel-info out.sdf` against Gwyddion's loader
+#     (bench/gwyddion_load_only, or tests/interop/gwyddion_load, which also
+#     reads and checks the file itself), and tovrel-info's peak memory.
+#
+# Each time is the best of RUNS runs (default 3), the two sides taking turns.
+# Peak memory comes from /usr/bin/time -v (Debian package time).
+#
+#   bench/compare.sh [-b BUILD_DIR] [-d WORK_DIR] [-r RUNS] [SIDE...]
+#
+# SIDE: map sizes to convert (default 4096 16384; 32767 is the largest the
+# format allows: 4.3 GB in, about 7.3 GB out). BUILD_DIR defaults to
+# build/default, WORK_DIR to a new directory under /tmp, removed at the end.
+set -eu
+
+build=build/default
+work=
+runs=3
+while getopts b:d:r: opt; do
+  case $opt in
+    b) build=$OPTARG ;;
+    d) work=$OPTARG ;;
+    r) runs=$OPTARG ;;
+    *) echo "usage: $0 [-b BUILD_DIR] [-d WORK_DIR] [-r RUNS] [SIDE...]" >&2; exit 1 ;;
+  esac
+done
+shift $((OPTIND - 1))
+[ $# -gt 0 ] || set -- 4096 16384
+
+tovrel=$build/cli/tovrel
+info=$build/cli/tovrel-info
+gen=$build/tools/tovrel-gen
+for p in "$tovrel" "$info" "$gen" /usr/bin/time; do
+  [ -x "$p" ] || { echo "$0: $p is missing (build first)" >&2; exit 1; }
+done
+gwy=
+for p in "$build/bench/gwyddion_load_only" build/*/bench/gwyddion_load_only \
+         "$build/tests/interop/gwyddion_load" build/*/tests/interop/gwyddion_load; do
+  if [ -x "$p" ]; then gwy=$p; break; fi
+done
+
+if [ -z "$work" ]; then
+  work=$(mktemp -d /tmp/tovrel-compare.XXXXXX)
+  trap 'rm -rf "$work"' EXIT
+fi
+mkdir -p "$work"
+
+# measure FILE COMMAND...: runs the command, appends "seconds kilobytes".
+measure() {
+  out=$1
+  shift
+  /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" >/dev/null 2>&1 || {
+    echo "$0: failed: $*" >&2
+    exit 1
+  }
+  cat "$work/time.txt" >>"$out"
+}
+best() { sort -n "$1" | head -n 1 | cut -d' ' -f1; }
+peak() { sort -n -k2 "$1" | tail -n 1 | cut -d' ' -f2; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+
+echo "tovrel compare: $(date -u '+%Y-%m-%d %H:%M UTC'), $(uname -srm)"
+echo "cpu: $(grep -m1 'model name' /proc/cpuinfo 2>/dev/null | cut -d: -f2 | sed 's/^ //'), \
+$(getconf _NPROCESSORS_ONLN) processors, runs: $runs"
+echo
+printf '%-12s %10s %10s %8s %7s %11s %7s\n' conversion "tovrel s" "cat s" ratio target "peak MiB" target
+for side in "$@"; do
+  in=$work/in$side.dat
+  "$gen" -w "$side" -h "$side" "$in"
+  : >"$work/conv.txt"
+  : >"$work/cat.txt"
+  i=0
+  while [ $i -lt "$runs" ]; do
+    rm -f "$work/out.sdf" "$work/copy.sdf"
+    measure "$work/conv.txt" "$tovrel" "$in" "$work/out.sdf"
+    measure "$work/cat.txt" sh -c "cat '$work/out.sdf' > '$work/copy.sdf'"
+    i=$((i + 1))
+  done
+  t=$(best "$work/conv.txt")
+  c=$(best "$work/cat.txt")
+  printf '%-12s %10s %10s %8s %7s %11s %7s\n' "${side}x$side" "$t" "$c" "$(ratio "$t" "$c")" "<= 2" \
+    "$(mib "$(peak "$work/conv.txt")")" "<= 64"
+
+  if [ "$side" = 4096 ]; then
+    : >"$work/info.txt"
+    : >"$work/gwy.txt"
+    i=0
+    while [ $i -lt "$runs" ]; do
+      measure "$work/info.txt" "$info" "$work/out.sdf"
+      [ -z "$gwy" ] || measure "$work/gwy.txt" "$gwy" "$work/out.sdf"
+      i=$((i + 1))
+    done
+    import_line="import $side: tovrel-info $(best "$work/info.txt") s, \
+peak $(mib "$(peak "$work/info.txt")") MiB (target <= phase array $((side * side * 4 / 1048576)) + 16 MiB)"
+    if [ -n "$gwy" ]; then
+      g=$(best "$work/gwy.txt")
+      import_line="$import_line; $(basename "$gwy") $g s, peak $(mib "$(peak "$work/gwy.txt")") MiB; \
+ratio $(ratio "$g" "$(best "$work/info.txt")") (target >= 10)"
+    else
+      import_line="$import_line; no Gwyddion loader built"
+    fi
+  fi
+  rm -f "$in" "$work/out.sdf" "$work/copy.sdf"
+done
+[ -z "${import_line:-}" ] || { echo; echo "$import_line"; }
