@@ -7,6 +7,14 @@
 # package ships the licence in its copyright file instead of LICENSE (see
 # cmake/packaging.cmake).
 
+# Debian keeps libraries, their CMake packages and .pc files in the multiarch
+# folder under any prefix (/usr/local/lib/<triplet> is on the linker's and
+# pkg-config's paths too); GNUInstallDirs chooses it only for /usr.
+if(NOT DEFINED CMAKE_INSTALL_LIBDIR AND NOT CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE
+   AND EXISTS /etc/debian_version)
+  set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH
+      "Object code libraries (lib/${CMAKE_LIBRARY_ARCHITECTURE} on Debian)")
+endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 

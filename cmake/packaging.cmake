@@ -11,8 +11,6 @@ set(CPACK_PACKAGE_NAME tovrel)
 set(CPACK_PACKAGE_VENDOR "The tovrel authors")
 set(CPACK_PACKAGE_CONTACT
     "tovrel maintainers <maintainers@users.noreply.c-seed-8e60b955.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "converter from interferometer binary data files to SDF surface files")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
@@ -20,10 +18,14 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")
 
 if(WIN32)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+      "converter from interferometer binary data files to SDF surface files")
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
   # One archive with the user's components; no headers or libraries.
-  set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
   set(CPACK_COMPONENTS_ALL Runtime License)
 else()
   set(CPACK_GENERATOR DEB)
@@ -35,6 +37,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SOURCE tovrel)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+
+  # Each package's description: its summary line, then the long text. (The
+  # project-wide CPACK_PACKAGE_DESCRIPTION_SUMMARY stays unset, since CPack
+  # would put it in front of both.)
 
   # tovrel: the programs; libc and libstdc++ as dpkg-shlibdeps finds them.
   set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME tovrel)
@@ -78,6 +84,10 @@ knows them as tovrel. The headers need C++20.")
       install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
                     ${debian_dir}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
+        COMPONENT ${component} EXCLUDE_FROM_ALL)
+      # lintian's overrides, each with the reason in a comment.
+      install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/${package}.lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${package}
         COMPONENT ${component} EXCLUDE_FROM_ALL)
     endforeach()
   endif()
