@@ -59,6 +59,8 @@ for f in platform/file_io_native.h sdf/sdf_reading.h cli/console_relay.h; do
 done
 [ "$("$prefix/bin/tovrel-info" --version)" = "tovrel-info $version" ] || fail "tovrel-info --version"
 [ "$("$prefix/bin/tovrel-gen" --version)" = "tovrel-gen $version" ] || fail "tovrel-gen --version"
+[[ "$("$prefix/bin/tovrel-gen" --help)" == "usage: tovrel-gen "* ]] || fail "tovrel-gen --help"
+[[ "$("$prefix/bin/tovrel-info" --help)" == "Usage:  tovrel-info "* ]] || fail "tovrel-info --help"
 "$prefix/bin/tovrel" "$sample" "$work/tovrel.sdf" 2>/dev/null
 echo "installed $(find "$prefix" -type f | wc -l) files; tovrel-info --version: $version"
 
@@ -129,7 +131,10 @@ for page in tovrel tovrel-info tovrel-gen; do
   file=$root/usr/share/man/man1/$page.1.gz
   [ -e "$file" ] || file=$pages/usr/share/man/man1/$page.1.gz
   lines=$(MANWIDTH=80 man -l "$file" 2>"$work/man.err" | wc -l)
-  [ "$lines" -gt 20 ] && [ ! -s "$work/man.err" ] || { cat "$work/man.err"; fail "man -l $file"; }
+  if [ "$lines" -le 20 ] || [ -s "$work/man.err" ]; then
+    cat "$work/man.err"
+    fail "man -l $file"
+  fi
   # Every message but the look-ups of the pages it refers to, which depend on
   # what this system has installed and indexed.
   lint=$(mandoc -T lint "$file" 2>&1 | grep -v -e 'referenced manual not found' -e 'mandoc.db' || true)
