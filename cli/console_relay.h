@@ -3,13 +3,7 @@
 #pragma once
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/windows_api.h"
 
 // When standard error is a console: the C runtime's standard error is turned
 // into a pipe, and a thread hands what arrives to the console as UTF-16, line

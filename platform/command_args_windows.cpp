@@ -1,12 +1,5 @@
 #include "platform/command_args.h"
-
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/windows_api.h"
 
 std::string u_path_from_arg(const wchar_t* arg) {
   std::string out = "\xFF\xFE";

@@ -1,15 +1,8 @@
 // Files on Windows: wide paths go through the wide-character calls, and the
 // same-file check asks the system for file identities.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <wchar.h>
-#include <windows.h>
 
 #include <cstdint>
 #include <cstring>
@@ -17,6 +10,7 @@
 
 #include "platform/file_io.h"
 #include "platform/file_io_native.h"
+#include "platform/windows_api.h"
 
 namespace {
 

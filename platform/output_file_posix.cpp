@@ -5,9 +5,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -16,56 +14,16 @@
 #include "errors/errors.h"
 #include "platform/file_io_native.h"
 #include "platform/output_file.h"
+#include "platform/output_file_shared.h"
 
 namespace {
 
-// Temporary files that a signal handler removes. A slot is claimed with a
-// compare-and-swap, filled, then marked ready; the handler only reads slots
-// that are ready, with calls that are safe in a handler.
-constexpr int kSlots = 16;
-constexpr std::size_t kSlotName = 4096;
-char g_slot_names[kSlots][kSlotName];
-std::atomic<int> g_slot_state[kSlots];  // 0 free, 1 being filled, 2 ready
-
-int register_temporary(const std::string& name) {
-  if (name.size() >= kSlotName) return -1;
-  for (int i = 0; i < kSlots; ++i) {
-    int expected = 0;
-    if (!g_slot_state[i].compare_exchange_strong(expected, 1)) continue;
-    std::memcpy(g_slot_names[i], name.c_str(), name.size() + 1);
-    g_slot_state[i].store(2);
-    return i;
-  }
-  return -1;
-}
-
-void release_slot(int slot) {
-  if (slot >= 0) g_slot_state[slot].store(0);
-}
+using Temporaries = TemporaryTable<char>;
 
 extern "C" void remove_temporaries_and_reraise(int sig) {
-  for (int i = 0; i < kSlots; ++i)
-    if (g_slot_state[i].load() == 2) ::unlink(g_slot_names[i]);
+  Temporaries::each([](const char* name) { ::unlink(name); });
   std::signal(sig, SIG_DFL);
   std::raise(sig);
-}
-
-// A name for the temporary file beside `final`: ".<name>.<random>.tmp" in
-// the same directory, so that the last step is a rename within one file
-// system.
-std::string temporary_name(const std::string& final, unsigned attempt) {
-  std::size_t slash = final.rfind('/');
-  std::string dir = slash == std::string::npos ? std::string() : final.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? final : final.substr(slash + 1);
-  static std::atomic<unsigned> counter{0};
-  auto ticks =
-      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  unsigned long long mix = ticks ^ (static_cast<unsigned long long>(::getpid()) << 32) ^
-                           (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^ attempt;
-  static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string tag;
-  for (int i = 0; i < 10; ++i, mix /= 36) tag += digits[mix % 36];
-  return dir + "." + base + "." + tag + ".tmp";
 }
 
 bool can_fall_back_in_place(int error) {
@@ -107,7 +65,7 @@ std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
     }
     int fd = -1;
     for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-      temp_ = temporary_name(final_, attempt);
+      temp_ = temporary_name(final_, "/", static_cast<unsigned long long>(::getpid()), attempt);
       fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
       if (fd < 0 && errno != EEXIST) break;
     }
@@ -124,7 +82,7 @@ std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
       errno = error;
       return ERR_CANT_CREATE_FILE;
     }
-    slot_ = register_temporary(temp_);
+    slot_ = Temporaries::add(temp_);
     if (exists) static_cast<void>(::fchmod(fd, st.st_mode & 07777));  // best effort
     stream_ = ::fdopen(fd, stream_mode);
     if (!stream_) {
@@ -168,7 +126,7 @@ std::int32_t OutputFile::commit() {
     }
   }
   if (!renamed) ::unlink(temp_.c_str());
-  release_slot(slot_);
+  Temporaries::remove(slot_);
   slot_ = -1;
   temp_.clear();
   if (result == ERR_CANT_CREATE_FILE) errno = EEXIST;
@@ -181,7 +139,7 @@ void OutputFile::abandon() {
   direct_ = false;
   if (!temp_.empty()) ::unlink(temp_.c_str());
   temp_.clear();
-  release_slot(slot_);
+  Temporaries::remove(slot_);
   slot_ = -1;
 }
 

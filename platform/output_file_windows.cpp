@@ -1,71 +1,29 @@
 // Output files on Windows: the temporary file is put in place with
 // MoveFileExW, which replaces only when told to.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
-#include <windows.h>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <new>
 
 #include "errors/errors.h"
 #include "platform/file_io_native.h"
 #include "platform/output_file.h"
+#include "platform/output_file_shared.h"
+#include "platform/windows_api.h"
 
 namespace {
 
-// Temporary files that the console control handler removes (see the POSIX
-// version). The handler runs on a thread of its own; a file still open is
-// deleted once its handle closes, since it is opened with delete sharing.
-constexpr int kSlots = 16;
-constexpr std::size_t kSlotName = 4096;
-wchar_t g_slot_names[kSlots][kSlotName];
-std::atomic<int> g_slot_state[kSlots];  // 0 free, 1 being filled, 2 ready
-
-int register_temporary(const std::wstring& name) {
-  if (name.size() >= kSlotName) return -1;
-  for (int i = 0; i < kSlots; ++i) {
-    int expected = 0;
-    if (!g_slot_state[i].compare_exchange_strong(expected, 1)) continue;
-    std::memcpy(g_slot_names[i], name.c_str(), (name.size() + 1) * sizeof(wchar_t));
-    g_slot_state[i].store(2);
-    return i;
-  }
-  return -1;
-}
-
-void release_slot(int slot) {
-  if (slot >= 0) g_slot_state[slot].store(0);
-}
+// Temporary files that the console control handler removes. The handler runs
+// on a thread of its own; a file still open is deleted once its handle
+// closes, since it is opened with delete sharing.
+using Temporaries = TemporaryTable<wchar_t>;
 
 BOOL WINAPI remove_temporaries(DWORD) {
-  for (int i = 0; i < kSlots; ++i)
-    if (g_slot_state[i].load() == 2) DeleteFileW(g_slot_names[i]);
+  Temporaries::each([](const wchar_t* name) { DeleteFileW(name); });
   return FALSE;  // the default handler ends the process
-}
-
-std::wstring temporary_name(const std::wstring& final, unsigned attempt) {
-  std::size_t sep = final.find_last_of(L"\\/:");
-  std::wstring dir = sep == std::wstring::npos ? std::wstring() : final.substr(0, sep + 1);
-  std::wstring base = sep == std::wstring::npos ? final : final.substr(sep + 1);
-  static std::atomic<unsigned> counter{0};
-  auto ticks =
-      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  unsigned long long mix = ticks ^ (static_cast<unsigned long long>(GetCurrentProcessId()) << 32) ^
-                           (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^ attempt;
-  static const wchar_t digits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
-  std::wstring tag;
-  for (int i = 0; i < 10; ++i, mix /= 36) tag += digits[mix % 36];
-  return dir + L"." + base + L"." + tag + L".tmp";
 }
 
 // The file a name finally refers to (through symbolic links), or the name
@@ -118,7 +76,7 @@ std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
     HANDLE h = INVALID_HANDLE_VALUE;
     DWORD error = 0;
     for (unsigned attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
-      temp_ = temporary_name(final_, attempt);
+      temp_ = temporary_name(final_, L"\\/:", GetCurrentProcessId(), attempt);
       h = CreateFileW(temp_.c_str(), GENERIC_WRITE,
                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                       FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -138,7 +96,7 @@ std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
       errno = error == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
       return ERR_CANT_CREATE_FILE;
     }
-    slot_ = register_temporary(temp_);
+    slot_ = Temporaries::add(temp_);
     int fd =
         _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | (binary ? _O_BINARY : _O_TEXT));
     if (fd < 0) {
@@ -191,7 +149,7 @@ std::int32_t OutputFile::commit() {
       DeleteFileW(temp_.c_str());
     }
   }
-  release_slot(slot_);
+  Temporaries::remove(slot_);
   slot_ = -1;
   temp_.clear();
   if (result == ERR_CANT_CREATE_FILE) errno = EEXIST;
@@ -204,7 +162,7 @@ void OutputFile::abandon() {
   direct_ = false;
   if (!temp_.empty()) DeleteFileW(temp_.c_str());
   temp_.clear();
-  release_slot(slot_);
+  Temporaries::remove(slot_);
   slot_ = -1;
 }
 
