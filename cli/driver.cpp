@@ -33,6 +33,9 @@ struct Options {
   std::vector<const CommandArg*> names;
   bool force = false;
   bool binary = false;
+  // Threads that format one file's values (see convert_data_file): none when
+  // several files are converted side by side, one per core already.
+  int format_threads = -1;
 };
 
 // Applies the argument rules; false on a bad command line.
@@ -104,12 +107,12 @@ class Messages {
 
 // Reads `in` and writes it to `out` as SDF. `read_failed` tells which side
 // an error came from.
-std::int32_t convert_file(const char* in, const char* out, OutputMode mode, bool binary,
+std::int32_t convert_file(const char* in, const char* out, OutputMode mode, const Options& opt,
                           bool& read_failed) {
-  if (!binary) {
+  if (!opt.binary) {
     // Streamed: constant memory, the values formatted on worker threads.
     ConvertStage stage = ConvertStage::kNone;
-    const std::int32_t err = convert_data_file(in, out, mode, &stage);
+    const std::int32_t err = convert_data_file(in, out, mode, &stage, opt.format_threads);
     read_failed = stage == ConvertStage::kRead;
     return err;
   }
@@ -154,7 +157,7 @@ int convert_one(const CommandArg& input, const CommandArg& output, const Options
   m.print("Converting \"%s\" to \"%s\"\n", input.shown.c_str(), output.shown.c_str());
   const OutputMode mode = opt.force ? OutputMode::kReplace : OutputMode::kCreateNew;
   bool read_failed = false;
-  if (std::int32_t err = convert_file(in, out, mode, opt.binary, read_failed)) {
+  if (std::int32_t err = convert_file(in, out, mode, opt, read_failed)) {
     unable();
     if (read_failed) {
       m.print("\tthere was an error reading the file \"%s\"\n", input.shown.c_str());
@@ -188,7 +191,11 @@ std::string name_key(const std::string& shown) {
 // Every input into the directory, as cp does: one file per worker, each
 // file's messages whole, a count at the end. The status of the first failure
 // (in the order given), or 0 when every file was converted.
-int convert_into_directory(const Options& opt) {
+int convert_into_directory(const Options& given) {
+  const std::size_t workers = std::min<std::size_t>(
+      given.names.size() - 1, std::max(1u, std::thread::hardware_concurrency()));
+  Options opt = given;
+  if (workers > 1) opt.format_threads = 0;
   const CommandArg& dir = *opt.names.back();
   const std::size_t n = opt.names.size() - 1;
   std::vector<CommandArg> outputs(n);
@@ -218,8 +225,6 @@ int convert_into_directory(const Options& opt) {
       std::fflush(stderr);
     }
   };
-  const std::size_t workers =
-      std::min<std::size_t>(n, std::max(1u, std::thread::hardware_concurrency()));
   std::vector<std::thread> threads;
   for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);
   work();
