@@ -7,12 +7,12 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/byte_order.h"
 #include "datafile/header.h"
 #include "datafile/reader.h"
 #include "datafile/records.h"
 #include "errors/errors.h"
 #include "fuzz/fuzz_support.h"
+#include "platform/byte_order.h"
 
 namespace {
 

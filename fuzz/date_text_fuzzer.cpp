@@ -8,8 +8,8 @@
 #include <ctime>
 #include <string>
 
-#include "sdf/date_text.h"
 #include "fuzz/fuzz_support.h"
+#include "sdf/date_text.h"
 
 namespace {
 

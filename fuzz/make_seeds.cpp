@@ -14,8 +14,8 @@
 
 #include "can/sdo_frame.h"
 #include "datafile/data_writer.h"
-#include "sdf/sdf_writer.h"
 #include "fuzz/seed_files.h"
+#include "sdf/sdf_writer.h"
 #include "tools/synthetic.h"
 
 namespace fs = std::filesystem;

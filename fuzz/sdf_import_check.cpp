@@ -4,12 +4,12 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/byte_order.h"
 #include "datafile/header.h"
 #include "datafile/records.h"
-#include "sdf/sdf_import.h"
 #include "errors/errors.h"
 #include "fuzz/fuzz_support.h"
+#include "platform/byte_order.h"
+#include "sdf/sdf_import.h"
 
 namespace fuzz {
 
