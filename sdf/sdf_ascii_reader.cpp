@@ -166,6 +166,24 @@ std::int32_t rescale_ascii(const SdfHeader& s, const Header& h, std::int64_t dat
   // Written in exactly the header's counts: restored as they are (this also
   // holds when the step is 0 or infinite).
   double factor = s.z_scale == unit ? 1.0 : s.z_scale / unit;
+  const int type = s.data_type;
+  if (factor == 1.0 && type != DT_FLOAT && type != DT_DOUBLE) {
+    // Whole numbers in the header's own counts (what tovrel writes): offset
+    // plus value is whole already, so it is restored without rounding, to
+    // the same result.
+    const std::int64_t marker = integer_marker(type);
+    for (std::int32_t i = 0; i < phase.count; ++i) {
+      const std::int64_t v = integer_value(type, phase.data[i]);
+      if (v == marker) {
+        phase.data[i] = kInvalidPhase;
+        continue;
+      }
+      const std::int64_t r = data_offset + v;
+      if (r < INT32_MIN || r >= kInvalidPhase) return ERR_PARAM_OUT_OF_RANGE;
+      phase.data[i] = static_cast<std::int32_t>(r);
+    }
+    return ERR_NONE;
+  }
   for (std::int32_t i = 0; i < phase.count; ++i) {
     double v = 0;
     bool valid = s.data_type == DT_DOUBLE ? double_value(doubles[i], v)

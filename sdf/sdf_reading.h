@@ -107,6 +107,28 @@ bool to_phase(double x, std::int32_t& out);
 // (the value itself for the integer types, the unsigned bits for ULONGINT,
 // the float's bits for FLOAT) until it is rescaled.
 
+// The invalid-point marker of an integer type, and the value of its stored
+// pattern (ULONGINT's 32 bits are unsigned).
+constexpr std::int64_t integer_marker(int type) {
+  switch (type) {
+    case DT_UCHAR:
+      return 255;
+    case DT_UINTEGER:
+      return 0xFFFF;
+    case DT_ULONGINT:
+      return 0xFFFFFFFF;
+    case DT_CHAR:
+      return 127;
+    case DT_INTEGER:
+      return 0x7FFF;
+    default:  // LONGINT
+      return 0x7FFFFFFF;
+  }
+}
+constexpr std::int64_t integer_value(int type, std::int32_t s) {
+  return type == DT_ULONGINT ? std::int64_t{static_cast<std::uint32_t>(s)} : std::int64_t{s};
+}
+
 // The value of a stored pattern, false for the type's invalid-point marker
 // (and for a NaN, which is no measurement either).
 bool stored_value(int type, std::int32_t s, double& v);

@@ -144,35 +144,15 @@ bool to_phase(double x, std::int32_t& out) {
 // The value of a stored pattern, false for the type's invalid-point marker
 // (and for a NaN, which is no measurement either).
 bool stored_value(int type, std::int32_t s, double& v) {
-  switch (type) {
-    case DT_UCHAR:
-      v = s;
-      return s != 255;
-    case DT_UINTEGER:
-      v = s;
-      return s != 0xFFFF;
-    case DT_ULONGINT: {
-      auto u = static_cast<std::uint32_t>(s);
-      v = u;
-      return u != 0xFFFFFFFFu;
-    }
-    case DT_FLOAT: {
-      float f = std::bit_cast<float>(s);
-      v = f;
-      return f != FLT_MAX && !std::isnan(f);
-    }
-    case DT_CHAR:
-      v = s;
-      return s != 127;
-    case DT_INTEGER:
-      v = s;
-      return s != 0x7FFF;
-    case DT_LONGINT:
-      v = s;
-      return s != 0x7FFFFFFF;
-    default:
-      return false;
+  if (type == DT_FLOAT) {
+    float f = std::bit_cast<float>(s);
+    v = f;
+    return f != FLT_MAX && !std::isnan(f);
   }
+  if (type < DT_UCHAR || type > DT_LONGINT) return false;
+  const std::int64_t value = integer_value(type, s);
+  v = static_cast<double>(value);
+  return value != integer_marker(type);
 }
 
 bool double_value(double d, double& v) {
