@@ -55,6 +55,12 @@ class OutputFile {
   void abandon();
 
  private:
+  // The system's part (output_file_posix.cpp, output_file_windows.cpp): put
+  // the closed temporary file in place, as commit() reports it; and remove
+  // it. Both leave no temporary behind and release its slot.
+  std::int32_t put_in_place();
+  void remove_temporary();
+
   std::FILE* stream_ = nullptr;
   OutputMode mode_ = OutputMode::kReplace;
   bool direct_ = false;

@@ -100,21 +100,13 @@ std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
   }
 }
 
-std::int32_t OutputFile::commit() {
-  if (!stream_) return ERR_CANT_WRITE_FILE;
-  bool ok = !std::ferror(stream_);
-  ok = std::fclose(stream_) == 0 && ok;
-  stream_ = nullptr;
-  if (direct_) {
-    direct_ = false;
-    return ok ? ERR_NONE : ERR_CANT_WRITE_FILE;
-  }
-  std::int32_t result = ok ? ERR_NONE : ERR_CANT_WRITE_FILE;
+std::int32_t OutputFile::put_in_place() {
+  std::int32_t result = ERR_NONE;
   bool renamed = false;
-  if (ok && mode_ == OutputMode::kReplace) {
+  if (mode_ == OutputMode::kReplace) {
     renamed = ::rename(temp_.c_str(), final_.c_str()) == 0;
     if (!renamed) result = ERR_CANT_WRITE_FILE;
-  } else if (ok && ::link(temp_.c_str(), final_.c_str()) != 0) {
+  } else if (::link(temp_.c_str(), final_.c_str()) != 0) {
     // link() never replaces: it fails with EEXIST when the name was taken
     // meanwhile. File systems without hard links get a check and a rename.
     struct stat st {};
@@ -125,18 +117,13 @@ std::int32_t OutputFile::commit() {
       if (!renamed) result = ERR_CANT_WRITE_FILE;
     }
   }
-  if (!renamed) ::unlink(temp_.c_str());
-  Temporaries::remove(slot_);
-  slot_ = -1;
-  temp_.clear();
-  if (result == ERR_CANT_CREATE_FILE) errno = EEXIST;
+  // After a rename no file has the temporary's name any more.
+  if (renamed) temp_.clear();
+  remove_temporary();
   return result;
 }
 
-void OutputFile::abandon() {
-  if (stream_) std::fclose(stream_);
-  stream_ = nullptr;
-  direct_ = false;
+void OutputFile::remove_temporary() {
   if (!temp_.empty()) ::unlink(temp_.c_str());
   temp_.clear();
   Temporaries::remove(slot_);

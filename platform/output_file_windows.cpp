@@ -120,46 +120,31 @@ std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
   }
 }
 
-std::int32_t OutputFile::commit() {
-  if (!stream_) return ERR_CANT_WRITE_FILE;
-  bool ok = !std::ferror(stream_);
-  ok = std::fclose(stream_) == 0 && ok;
-  stream_ = nullptr;
-  if (direct_) {
-    direct_ = false;
-    return ok ? ERR_NONE : ERR_CANT_WRITE_FILE;
-  }
-  std::int32_t result = ok ? ERR_NONE : ERR_CANT_WRITE_FILE;
-  if (ok) {
-    DWORD flags = mode_ == OutputMode::kReplace ? MOVEFILE_REPLACE_EXISTING : 0;
-    if (!MoveFileExW(temp_.c_str(), final_.c_str(), flags)) {
-      DWORD error = GetLastError();
-      if (mode_ == OutputMode::kReplace &&
-          (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) &&
-          CopyFileW(temp_.c_str(), final_.c_str(), FALSE)) {
-        // Another program holds the old output open, which Windows lets
-        // nobody replace; its contents can still be written over, now that
-        // the new ones are complete.
-      } else {
-        result = mode_ == OutputMode::kCreateNew &&
-                         (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
-                     ? ERR_CANT_CREATE_FILE
-                     : ERR_CANT_WRITE_FILE;
-      }
-      DeleteFileW(temp_.c_str());
+std::int32_t OutputFile::put_in_place() {
+  std::int32_t result = ERR_NONE;
+  DWORD flags = mode_ == OutputMode::kReplace ? MOVEFILE_REPLACE_EXISTING : 0;
+  if (MoveFileExW(temp_.c_str(), final_.c_str(), flags)) {
+    temp_.clear();  // no file has the temporary's name any more
+  } else {
+    DWORD error = GetLastError();
+    if (mode_ == OutputMode::kReplace &&
+        (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) &&
+        CopyFileW(temp_.c_str(), final_.c_str(), FALSE)) {
+      // Another program holds the old output open, which Windows lets
+      // nobody replace; its contents can still be written over, now that
+      // the new ones are complete.
+    } else {
+      result = mode_ == OutputMode::kCreateNew &&
+                       (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+                   ? ERR_CANT_CREATE_FILE
+                   : ERR_CANT_WRITE_FILE;
     }
   }
-  Temporaries::remove(slot_);
-  slot_ = -1;
-  temp_.clear();
-  if (result == ERR_CANT_CREATE_FILE) errno = EEXIST;
+  remove_temporary();
   return result;
 }
 
-void OutputFile::abandon() {
-  if (stream_) std::fclose(stream_);
-  stream_ = nullptr;
-  direct_ = false;
+void OutputFile::remove_temporary() {
   if (!temp_.empty()) DeleteFileW(temp_.c_str());
   temp_.clear();
   Temporaries::remove(slot_);

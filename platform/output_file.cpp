@@ -1,0 +1,32 @@
+// What both systems' output files share: closing the stream and telling a
+// failed write from a failed last step.
+#include "platform/output_file.h"
+
+#include <cerrno>
+
+#include "errors/errors.h"
+
+std::int32_t OutputFile::commit() {
+  if (!stream_) return ERR_CANT_WRITE_FILE;
+  bool ok = !std::ferror(stream_);
+  ok = std::fclose(stream_) == 0 && ok;
+  stream_ = nullptr;
+  if (direct_) {
+    direct_ = false;
+    return ok ? ERR_NONE : ERR_CANT_WRITE_FILE;
+  }
+  if (!ok) {
+    remove_temporary();
+    return ERR_CANT_WRITE_FILE;
+  }
+  const std::int32_t result = put_in_place();
+  if (result == ERR_CANT_CREATE_FILE) errno = EEXIST;
+  return result;
+}
+
+void OutputFile::abandon() {
+  if (stream_) std::fclose(stream_);
+  stream_ = nullptr;
+  direct_ = false;
+  remove_temporary();
+}
