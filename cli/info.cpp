@@ -15,24 +15,23 @@
 
 namespace {
 
-enum class FileKind { DATA, SDF };
-
-// Tells the kind of file from its first bytes.
-std::int32_t file_kind(const char* path, FileKind& kind) {
+// Tells the kind of file from its first bytes: a data file's magic number, or
+// an SDF version text, whose first letter is 'a' in the ASCII form.
+std::int32_t file_kind(const char* path, MeasurementKind& kind) {
   File f(u_fopen(path, "rb"));
   if (!f) return ERR_CANT_OPEN_FILE;
   std::uint8_t head[4] = {};
   std::size_t n = std::fread(head, 1, sizeof head, f.get());
   if (n == 4) {
     if (header_length_for_magic(load_be32(head)) != 0) {
-      kind = FileKind::DATA;
+      kind = MeasurementKind::kDataFile;
       return ERR_NONE;
     }
   }
   if (n == 0) return ERR_PREMATURE_EOF;
   char c = static_cast<char>(head[0]);
   if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-    kind = FileKind::SDF;
+    kind = c == 'a' || c == 'A' ? MeasurementKind::kSdfAscii : MeasurementKind::kSdfBinary;
     return ERR_NONE;
   }
   return ERR_NOT_A_DATA_FILE;
@@ -50,19 +49,10 @@ std::string float_text(double value) {
 
 std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* phase,
                               MeasurementKind* kind_out) {
-  FileKind kind;
+  MeasurementKind kind = MeasurementKind::kDataFile;
   if (std::int32_t err = file_kind(path, kind)) return err;
-  if (kind_out) *kind_out = MeasurementKind::kDataFile;
-  if (kind == FileKind::SDF) {
-    if (kind_out) {
-      // The import's own rule: the ASCII form's version text starts with 'a'.
-      File f(u_fopen(path, "rb"));
-      const int first = f ? std::fgetc(f.get()) : EOF;
-      *kind_out =
-          first == 'a' || first == 'A' ? MeasurementKind::kSdfAscii : MeasurementKind::kSdfBinary;
-    }
-    return read_sdf_header(path, header, phase);
-  }
+  if (kind_out) *kind_out = kind;
+  if (kind != MeasurementKind::kDataFile) return read_sdf_header(path, header, phase);
   // The intensity block is read (and dropped) so that a data file passes
   // exactly the checks a conversion makes.
   Header h{};

@@ -6,6 +6,29 @@
 
 #include "errors/errors.h"
 
+std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
+  abandon();
+  mode_ = mode;
+  if (!path || path[0] == '\0') {
+    errno = ENOENT;
+    return ERR_CANT_CREATE_FILE;
+  }
+  // Making the names takes memory; running out of it is a failure to
+  // create, never an exception out of the library.
+  std::int32_t result = ERR_CANT_CREATE_FILE;
+  int error = ENOMEM;
+  try {
+    result = open_native(path, binary);
+    error = errno;
+  } catch (const std::bad_alloc&) {
+  }
+  if (result != ERR_NONE) {
+    abandon();
+    errno = error;
+  }
+  return result;
+}
+
 std::int32_t OutputFile::commit() {
   if (!stream_) return ERR_CANT_WRITE_FILE;
   bool ok = !std::ferror(stream_);

@@ -55,9 +55,12 @@ class OutputFile {
   void abandon();
 
  private:
-  // The system's part (output_file_posix.cpp, output_file_windows.cpp): put
-  // the closed temporary file in place, as commit() reports it; and remove
-  // it. Both leave no temporary behind and release its slot.
+  // The system's part (output_file_posix.cpp, output_file_windows.cpp): open
+  // the stream for a non-empty path, as open() reports it (it may throw
+  // std::bad_alloc, and may leave a temporary for open() to remove); put the
+  // closed temporary file in place, as commit() reports it; and remove it.
+  // The last two leave no temporary behind and release its slot.
+  std::int32_t open_native(const char* path, bool binary);
   std::int32_t put_in_place();
   void remove_temporary();
 

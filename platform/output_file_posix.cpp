@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "errors/errors.h"
@@ -33,71 +34,56 @@ bool can_fall_back_in_place(int error) {
 
 }  // namespace
 
-std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
+std::int32_t OutputFile::open_native(const char* path, bool binary) {
   const char* stream_mode = binary ? "wb" : "w";
-  abandon();
-  mode_ = mode;
-  try {
-    std::string name;
-    if (!path || path[0] == '\0') {
-      errno = ENOENT;
-      return ERR_CANT_CREATE_FILE;
-    }
-    if (!u_posix_name(path, name)) {
-      errno = EILSEQ;
-      return ERR_CANT_CREATE_FILE;
-    }
-    struct stat st {};
-    const bool exists = ::stat(name.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
-      // A device or FIFO: there is nothing to put in place.
+  std::string name;
+  if (!u_posix_name(path, name)) {
+    errno = EILSEQ;
+    return ERR_CANT_CREATE_FILE;
+  }
+  struct stat st {};
+  const bool exists = ::stat(name.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    // A device or FIFO: there is nothing to put in place.
+    direct_ = true;
+    stream_ = std::fopen(name.c_str(), stream_mode);
+    return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
+  }
+  final_ = name;
+  if (exists) {
+    // Through a symbolic link: replace the file it points to.
+    const std::unique_ptr<char, void (*)(void*)> real(::realpath(name.c_str(), nullptr), std::free);
+    if (real) final_ = real.get();
+  }
+  int fd = -1;
+  for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    temp_ = temporary_name(final_, "/", static_cast<unsigned long long>(::getpid()), attempt);
+    fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    const int error = errno;
+    temp_.clear();
+    if (exists && mode_ == OutputMode::kReplace && can_fall_back_in_place(error)) {
+      // The directory takes no new file, but the output itself may be
+      // written.
       direct_ = true;
       stream_ = std::fopen(name.c_str(), stream_mode);
       return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
     }
-    final_ = name;
-    if (exists) {
-      // Through a symbolic link: replace the file it points to.
-      if (char* real = ::realpath(name.c_str(), nullptr)) {
-        final_ = real;
-        std::free(real);
-      }
-    }
-    int fd = -1;
-    for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-      temp_ = temporary_name(final_, "/", static_cast<unsigned long long>(::getpid()), attempt);
-      fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-      if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-      const int error = errno;
-      temp_.clear();
-      if (exists && mode == OutputMode::kReplace && can_fall_back_in_place(error)) {
-        // The directory takes no new file, but the output itself may be
-        // written.
-        direct_ = true;
-        stream_ = std::fopen(name.c_str(), stream_mode);
-        return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
-      }
-      errno = error;
-      return ERR_CANT_CREATE_FILE;
-    }
-    slot_ = Temporaries::add(temp_);
-    if (exists) static_cast<void>(::fchmod(fd, st.st_mode & 07777));  // best effort
-    stream_ = ::fdopen(fd, stream_mode);
-    if (!stream_) {
-      const int error = errno;
-      ::close(fd);
-      abandon();
-      errno = error;
-      return ERR_CANT_CREATE_FILE;
-    }
-    return ERR_NONE;
-  } catch (const std::bad_alloc&) {
-    abandon();
-    errno = ENOMEM;
+    errno = error;
     return ERR_CANT_CREATE_FILE;
   }
+  slot_ = Temporaries::add(temp_);
+  if (exists) static_cast<void>(::fchmod(fd, st.st_mode & 07777));  // best effort
+  stream_ = ::fdopen(fd, stream_mode);
+  if (!stream_) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return ERR_CANT_CREATE_FILE;  // open() removes the temporary
+  }
+  return ERR_NONE;
 }
 
 std::int32_t OutputFile::put_in_place() {

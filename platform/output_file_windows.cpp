@@ -46,78 +46,64 @@ std::wstring final_name(const std::wstring& name) {
 
 }  // namespace
 
-std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
-  abandon();
-  mode_ = mode;
-  try {
-    std::wstring name;
-    if (!path || path[0] == '\0') {
-      errno = ENOENT;
-      return ERR_CANT_CREATE_FILE;
-    }
-    if (!u_windows_name(path, name)) {
-      errno = EILSEQ;
-      return ERR_CANT_CREATE_FILE;
-    }
-    struct _stat64 st {};
-    const bool exists = _wstat64(name.c_str(), &st) == 0;
-    if (exists && (st.st_mode & S_IFMT) != S_IFREG) {
+std::int32_t OutputFile::open_native(const char* path, bool binary) {
+  std::wstring name;
+  if (!u_windows_name(path, name)) {
+    errno = EILSEQ;
+    return ERR_CANT_CREATE_FILE;
+  }
+  struct _stat64 st {};
+  const bool exists = _wstat64(name.c_str(), &st) == 0;
+  if (exists && (st.st_mode & S_IFMT) != S_IFREG) {
+    direct_ = true;
+    stream_ = _wfopen(name.c_str(), binary ? L"wb" : L"w");
+    return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
+  }
+  // Only a symbolic link needs its target's name; any other name is used
+  // as given.
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  final_ = exists && attributes != INVALID_FILE_ATTRIBUTES &&
+                   (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+               ? final_name(name)
+               : name;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  DWORD error = 0;
+  for (unsigned attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+    temp_ = temporary_name(final_, L"\\/:", GetCurrentProcessId(), attempt);
+    h = CreateFileW(temp_.c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (h == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+      break;
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    temp_.clear();
+    if (exists && mode_ == OutputMode::kReplace &&
+        (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT || error == ERROR_DISK_FULL ||
+         error == ERROR_FILENAME_EXCED_RANGE)) {
       direct_ = true;
       stream_ = _wfopen(name.c_str(), binary ? L"wb" : L"w");
       return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
     }
-    // Only a symbolic link needs its target's name; any other name is used
-    // as given.
-    const DWORD attributes = GetFileAttributesW(name.c_str());
-    final_ = exists && attributes != INVALID_FILE_ATTRIBUTES &&
-                     (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
-                 ? final_name(name)
-                 : name;
-    HANDLE h = INVALID_HANDLE_VALUE;
-    DWORD error = 0;
-    for (unsigned attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
-      temp_ = temporary_name(final_, L"\\/:", GetCurrentProcessId(), attempt);
-      h = CreateFileW(temp_.c_str(), GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                      FILE_ATTRIBUTE_NORMAL, nullptr);
-      error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-      if (h == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-        break;
-    }
-    if (h == INVALID_HANDLE_VALUE) {
-      temp_.clear();
-      if (exists && mode == OutputMode::kReplace &&
-          (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ||
-           error == ERROR_DISK_FULL || error == ERROR_FILENAME_EXCED_RANGE)) {
-        direct_ = true;
-        stream_ = _wfopen(name.c_str(), binary ? L"wb" : L"w");
-        return stream_ ? ERR_NONE : ERR_CANT_CREATE_FILE;
-      }
-      errno = error == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
-      return ERR_CANT_CREATE_FILE;
-    }
-    slot_ = Temporaries::add(temp_);
-    int fd =
-        _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | (binary ? _O_BINARY : _O_TEXT));
-    if (fd < 0) {
-      CloseHandle(h);
-      abandon();
-      errno = EMFILE;
-      return ERR_CANT_CREATE_FILE;
-    }
-    stream_ = _fdopen(fd, binary ? "wb" : "w");
-    if (!stream_) {
-      _close(fd);
-      abandon();
-      errno = EMFILE;
-      return ERR_CANT_CREATE_FILE;
-    }
-    return ERR_NONE;
-  } catch (const std::bad_alloc&) {
-    abandon();
-    errno = ENOMEM;
+    errno = error == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
     return ERR_CANT_CREATE_FILE;
   }
+  slot_ = Temporaries::add(temp_);
+  int fd =
+      _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | (binary ? _O_BINARY : _O_TEXT));
+  if (fd < 0) {
+    CloseHandle(h);
+    errno = EMFILE;
+    return ERR_CANT_CREATE_FILE;  // open() removes the temporary
+  }
+  stream_ = _fdopen(fd, binary ? "wb" : "w");
+  if (!stream_) {
+    _close(fd);
+    errno = EMFILE;
+    return ERR_CANT_CREATE_FILE;  // open() removes the temporary
+  }
+  return ERR_NONE;
 }
 
 std::int32_t OutputFile::put_in_place() {

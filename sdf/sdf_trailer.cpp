@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "errors/errors.h"
@@ -60,6 +61,27 @@ const std::vector<TrailerKey>& trailer_keys() {
 
 bool is_key_separator(char c) { return c == ' ' || c == '\t' || c == '='; }
 
+// Stores the leading decimal integer of `value` in a field of type T, or 0
+// when there is none or it does not fit; true when it was stored.
+template <class T>
+bool store_integer(void* dst, std::string_view value) {
+  constexpr auto min = std::numeric_limits<T>::min();
+  constexpr auto max = std::numeric_limits<T>::max();
+  T x = 0;
+  bool ok = false;
+  if constexpr (std::is_signed_v<T>) {
+    std::int64_t v = 0;
+    ok = parse_signed(value, min, max, v);
+    if (ok) x = static_cast<T>(v);
+  } else {
+    std::uint64_t v = 0;
+    ok = parse_unsigned(value, max, v);
+    if (ok) x = static_cast<T>(v);
+  }
+  std::memcpy(dst, &x, sizeof x);
+  return ok;
+}
+
 // Stores one trailer value in its field, read as leniently as the standard
 // conversions read it: the leading number of the text, and 0 when there is
 // none (or it does not fit the field). `counts` tells whether the value was a
@@ -94,27 +116,15 @@ void store_trailer_value(Header& h, const TrailerKey& key, std::string_view valu
       std::memcpy(dst, &v, 4);
       return;
     }
-    case FieldType::I16: {
-      std::int64_t v = 0;
-      counts = parse_signed(value, INT16_MIN, INT16_MAX, v);
-      auto x = static_cast<std::int16_t>(counts ? v : 0);
-      std::memcpy(dst, &x, 2);
+    case FieldType::I16:
+      counts = store_integer<std::int16_t>(dst, value);
       return;
-    }
-    case FieldType::I32: {
-      std::int64_t v = 0;
-      counts = parse_signed(value, INT32_MIN, INT32_MAX, v);
-      auto x = static_cast<std::int32_t>(counts ? v : 0);
-      std::memcpy(dst, &x, 4);
+    case FieldType::I32:
+      counts = store_integer<std::int32_t>(dst, value);
       return;
-    }
-    case FieldType::U32: {
-      std::uint64_t v = 0;
-      counts = parse_unsigned(value, UINT32_MAX, v);
-      auto x = static_cast<std::uint32_t>(counts ? v : 0);
-      std::memcpy(dst, &x, 4);
+    case FieldType::U32:
+      counts = store_integer<std::uint32_t>(dst, value);
       return;
-    }
     case FieldType::RAW:
       counts = true;
       return;
