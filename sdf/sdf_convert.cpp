@@ -20,12 +20,13 @@
 namespace {
 
 // Values per chunk: a multiple of ten, so that every chunk starts a data
-// line and chunks format independently. 1 MiB of values, at most 2.9 MiB of
-// text.
-constexpr std::size_t kChunkValues = 26214 * 10;
+// line and chunks format independently. 256 KiB of values, at most 0.7 MiB
+// of text: small enough to stay in the processor's cache between being
+// formatted and being written.
+constexpr std::size_t kChunkValues = 6553 * 10;
 
-constexpr int kMaxWorkers = 8;
-constexpr int kMaxSlots = 2 * kMaxWorkers + 1;
+constexpr int kMaxThreads = 9;  // the calling thread and up to eight more
+constexpr int kMaxSlots = 2 * kMaxThreads;
 
 struct Failure {
   std::int32_t code = ERR_NONE;
@@ -39,181 +40,171 @@ bool read_values(std::FILE* f, std::int32_t* values, std::size_t n) {
   return true;
 }
 
-// The data offset of the `count` values at `start`: the first pass.
-std::int32_t block_offset(std::FILE* f, std::int64_t start, std::size_t count, std::int32_t* values,
-                          std::int32_t* offset) {
-  if (u_fseek(f, start) != 0) return ERR_CORRUPT_DATA_FILE;
-  std::int32_t smallest = 0;
-  for (std::size_t done = 0; done < count;) {
-    const std::size_t n = std::min(kChunkValues, count - done);
-    if (!read_values(f, values, n)) return ERR_CORRUPT_DATA_FILE;
-    smallest = std::min(smallest, sdf_data_offset(values, static_cast<std::int32_t>(n)));
-    done += n;
-  }
-  *offset = smallest;
-  return ERR_NONE;
-}
-
-// The `count` values read from `in`: the first pass finds their data offset,
-// the second writes their data lines. Worker threads each read the next chunk in
-// turn and format it into a free slot; the calling thread writes the slots
-// in chunk order. Slot i % n_slots holds chunk i, so a chunk is only taken
-// once the chunk n_slots before it has been written.
+// The `count` values read from `in` in chunks, in two passes: the first
+// finds their data offset, the second writes their data lines. Every thread,
+// the calling one included, takes the next chunk off the stream in turn
+// (under the lock, so the chunks come off it in order) and works on it
+// outside the lock. In the second pass a formatted chunk waits in a slot
+// (chunk i in slot i % n_slots) until it is its turn to be written; whichever
+// thread finds the next chunk to be written ready writes it, one thread at a
+// time. No thread is only a writer, so none sits idle while there is
+// formatting to do.
 class DataSection {
  public:
   DataSection(std::FILE* in, std::size_t count)
       : in_(in), count_(count), chunks_((count + kChunkValues - 1) / kChunkValues) {}
 
-  // Takes the buffers for `workers` threads; false when they are refused.
-  [[nodiscard]] bool prepare(int workers) {
-    workers = std::clamp(workers, 0, kMaxWorkers);
-    if (static_cast<std::size_t>(workers) > chunks_ / 2) workers = static_cast<int>(chunks_ / 2);
-    workers_ = workers;
-    n_slots_ = workers == 0 ? 1 : 2 * workers + 1;
+  // Takes the buffers for the calling thread and `extra` more; false when
+  // they are refused.
+  [[nodiscard]] bool prepare(int extra) {
+    threads_wanted_ = std::clamp(extra, 0, kMaxThreads - 1) + 1;
+    if (static_cast<std::size_t>(threads_wanted_) > chunks_)
+      threads_wanted_ = static_cast<int>(std::max<std::size_t>(chunks_, 1));
+    n_slots_ = threads_wanted_ == 1 ? 1 : 2 * threads_wanted_;
     const std::size_t values = std::min(kChunkValues, count_);
     for (int s = 0; s < n_slots_; ++s) {
       if (!slots_[s].text.allocate(data_text_capacity(values))) return false;
     }
-    for (int w = 0; w < std::max(workers, 1); ++w) {
-      if (!values_[w].allocate(values)) return false;
+    for (int t = 0; t < threads_wanted_; ++t) {
+      if (!values_[t].allocate(values)) return false;
     }
     return true;
   }
 
   // The first pass: the data offset of the values at `start`.
   [[nodiscard]] std::int32_t find_offset(std::int64_t start) {
-    return block_offset(in_, start, count_, values_[0].get(), &offset_);
+    if (u_fseek(in_, start) != 0) return ERR_CORRUPT_DATA_FILE;
+    out_ = nullptr;
+    run();
+    return failure_.code;
   }
-  std::int32_t offset() const { return offset_; }
+  std::int32_t offset() const { return smallest_; }
 
-  // The second pass, from the input stream's position to `out`.
-  Failure write(std::FILE* out) {
+  // The second pass, from `start` to `out`.
+  [[nodiscard]] Failure write(std::FILE* out, std::int64_t start) {
+    if (u_fseek(in_, start) != 0) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
     out_ = out;
-    const int workers = workers_;
-    if (workers == 0) return run_alone();
-
-    int started = 0;
-    for (; started < workers; ++started) {
-      try {
-        threads_[started] = std::thread(&DataSection::work, this, started);
-      } catch (const std::system_error&) {
-        break;  // fewer threads, or none: the work is the same
-      } catch (const std::bad_alloc&) {
-        break;
-      }
-    }
-    if (started == 0) return run_alone();
-    write_in_order();
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (written_ < chunks_ && failure_.code == ERR_NONE)
-        failure_ = {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
-      done_ = true;
-    }
-    changed_.notify_all();
-    for (int w = 0; w < started; ++w) threads_[w].join();
+    run();
+    if (failure_.code == ERR_NONE && written_ < chunks_)
+      failure_ = {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
     return failure_;
   }
 
  private:
+  enum class SlotState : std::uint8_t { kFree, kFormatting, kReady, kWriting };
   struct Slot {
     HookArray<char> text;
     std::size_t size = 0;
-    std::size_t chunk = static_cast<std::size_t>(-1);  // the chunk whose text it holds
+    SlotState state = SlotState::kFree;
   };
 
   std::size_t chunk_values(std::size_t i) const {
     return std::min(kChunkValues, count_ - i * kChunkValues);
   }
 
-  Failure run_alone() {
-    for (std::size_t i = 0; i < chunks_; ++i) {
-      const std::size_t n = chunk_values(i);
-      if (!read_values(in_, values_[0].get(), n))
-        return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
-      char* text = slots_[0].text.get();
-      const std::size_t size =
-          static_cast<std::size_t>(format_data_lines(text, values_[0].get(), n, offset_) - text);
-      if (std::fwrite(text, 1, size, out_) != size)
-        return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
+  // One pass over the chunks on every thread that can be had.
+  void run() {
+    next_ = 0;
+    written_ = 0;
+    writing_ = false;
+    std::array<std::thread, kMaxThreads> threads;
+    int started = 1;
+    for (; started < threads_wanted_; ++started) {
+      try {
+        threads[started] = std::thread(&DataSection::work, this, started);
+      } catch (const std::system_error&) {
+        break;  // fewer threads: the work is the same
+      } catch (const std::bad_alloc&) {
+        break;
+      }
     }
-    return {};
+    work(0);
+    for (int t = 1; t < started; ++t) threads[t].join();
   }
 
-  void work(int w) {
-    std::int32_t* values = values_[w].get();
+  // Records the first failure; every thread stops at its next look.
+  void fail(std::unique_lock<std::mutex>& lock, Failure failure) {
+    if (failure_.code == ERR_NONE) failure_ = failure;
+    lock.unlock();
+    changed_.notify_all();
+    lock.lock();
+  }
+
+  void work(int self) {
+    std::int32_t* values = values_[self].get();
+    const auto n_slots = static_cast<std::size_t>(n_slots_);
+    std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      std::size_t i = 0, n = 0;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] {
-          return done_ || failure_.code != ERR_NONE || next_ >= chunks_ ||
-                 next_ < written_ + static_cast<std::size_t>(n_slots_);
-        });
-        if (done_ || failure_.code != ERR_NONE || next_ >= chunks_) return;
-        i = next_++;
-        n = chunk_values(i);
-        // Read under the lock: the chunks come off the stream in order.
-        if (!read_values(in_, values, n)) {
-          failure_ = {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
+      if (failure_.code != ERR_NONE) return;
+      if (out_) {
+        // Write the next chunk when it is ready and no one else is writing.
+        Slot& next = slots_[written_ % n_slots];
+        if (written_ < chunks_ && !writing_ && next.state == SlotState::kReady) {
+          writing_ = true;
+          next.state = SlotState::kWriting;
           lock.unlock();
+          const bool ok = std::fwrite(next.text.get(), 1, next.size, out_) == next.size;
+          lock.lock();
+          writing_ = false;
+          next.state = SlotState::kFree;
+          ++written_;
+          if (!ok) fail(lock, {ERR_CANT_WRITE_FILE, ConvertStage::kWrite});
           changed_.notify_all();
-          return;
+          continue;
         }
+        if (written_ == chunks_) return;
       }
-      Slot& slot = slots_[i % static_cast<std::size_t>(n_slots_)];
-      char* text = slot.text.get();
-      const std::size_t size =
-          static_cast<std::size_t>(format_data_lines(text, values, n, offset_) - text);
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        slot.size = size;
-        slot.chunk = i;
+      if (next_ < chunks_ && (!out_ || next_ < written_ + n_slots)) {
+        const std::size_t i = next_++;
+        const std::size_t n = chunk_values(i);
+        if (!read_values(in_, values, n)) {
+          fail(lock, {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead});
+          continue;
+        }
+        if (!out_) {
+          lock.unlock();
+          const std::int32_t smallest = sdf_data_offset(values, static_cast<std::int32_t>(n));
+          lock.lock();
+          smallest_ = std::min(smallest_, smallest);
+          continue;
+        }
+        Slot& slot = slots_[i % n_slots];
+        slot.state = SlotState::kFormatting;
+        lock.unlock();
+        char* text = slot.text.get();
+        slot.size = static_cast<std::size_t>(format_data_lines(text, values, n, smallest_) - text);
+        lock.lock();
+        slot.state = SlotState::kReady;
+        if (i == written_) changed_.notify_all();
+        continue;
       }
-      changed_.notify_all();
-    }
-  }
-
-  void write_in_order() {
-    for (std::size_t i = 0; i < chunks_; ++i) {
-      Slot& slot = slots_[i % static_cast<std::size_t>(n_slots_)];
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return failure_.code != ERR_NONE || slot.chunk == i; });
-        if (failure_.code != ERR_NONE) return;
-      }
-      // The slot is not touched again until written_ passes it.
-      if (std::fwrite(slot.text.get(), 1, slot.size, out_) != slot.size) return;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        written_ = i + 1;
-      }
-      changed_.notify_all();
+      if (!out_ && next_ == chunks_) return;  // the others finish their own chunks
+      changed_.wait(lock);
     }
   }
 
   std::FILE* in_;
-  std::FILE* out_ = nullptr;
+  std::FILE* out_ = nullptr;  // none in the first pass
   std::size_t count_;
   std::size_t chunks_;
-  std::int32_t offset_ = 0;
-  int workers_ = 0;
+  int threads_wanted_ = 1;
   int n_slots_ = 1;
   std::array<Slot, kMaxSlots> slots_;
-  std::array<HookArray<std::int32_t>, kMaxWorkers> values_;
-  std::array<std::thread, kMaxWorkers> threads_;
+  std::array<HookArray<std::int32_t>, kMaxThreads> values_;
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::size_t next_ = 0;     // the next chunk to read
-  std::size_t written_ = 0;  // chunks written
-  bool done_ = false;        // the writer has stopped
+  std::int32_t smallest_ = 0;  // the data offset: never above 0
+  std::size_t next_ = 0;       // the next chunk to take off the stream
+  std::size_t written_ = 0;    // chunks written
+  bool writing_ = false;       // a thread is writing
   Failure failure_;
 };
 
-int default_workers() {
+int default_extra_threads() {
   const unsigned processors = std::thread::hardware_concurrency();
-  return processors <= 1 ? 0 : static_cast<int>(std::min(processors - 1, unsigned{kMaxWorkers}));
+  return processors <= 1 ? 0
+                         : static_cast<int>(std::min(processors - 1, unsigned{kMaxThreads - 1}));
 }
 
 Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
@@ -230,10 +221,9 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
   // noticed before the output is created.
   DataSection data(input.get(), count);
   if (count > 0) {
-    if (!data.prepare(threads < 0 ? default_workers() : threads))
+    if (!data.prepare(threads < 0 ? default_extra_threads() : threads))
       return {ERR_NO_MEM, ConvertStage::kRead};
     if (std::int32_t err = data.find_offset(start)) return {err, ConvertStage::kRead};
-    if (u_fseek(input.get(), start) != 0) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
   }
   const std::int32_t offset = data.offset();
 
@@ -243,7 +233,7 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
   if (!sdf_write_header_section(f, header, phase))
     return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
   if (count > 0) {
-    Failure failure = data.write(f);
+    Failure failure = data.write(f, start);
     if (failure.code != ERR_NONE) return failure;  // the OutputFile removes what was written
   }
   if (std::fputs("*\n", f) < 0 || !sdf_write_trailer(f, header, offset))

@@ -22,8 +22,9 @@ enum class ConvertStage : std::uint8_t {
 // a file cut short meanwhile), leaves no output behind.
 //
 // `stage`, when given, tells which side failed. `threads` is the number of
-// threads that read and format the values while the calling thread writes
-// them, in order; -1 picks one fewer than the processors (none on a single
-// one), 0 does everything on the calling thread.
+// threads besides the calling one that read, format and write the values
+// with it (the text still goes out in order); -1 picks one fewer than the
+// processors (none on a single one), 0 does everything on the calling
+// thread.
 [[nodiscard]] std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,
                                              ConvertStage* stage = nullptr, int threads = -1);

@@ -121,11 +121,12 @@ TEST(DataSection, OffsetAndDifferencesCoverTheWhole32BitRange) {
 
 TEST(DataSection, BufferedNumbersMatchPrintfAcrossBufferRefills) {
   std::vector<std::uint32_t> values = {0u, 4294967295u, 4294967294u, 2147483648u};
+  for (std::uint32_t v = 0; v < 100000; ++v) values.push_back(v);
+  std::mt19937 rng(7);
+  for (int i = 0; i < 100000; ++i) values.push_back(rng() >> (rng() % 32));
   for (std::uint32_t p = 1; p <= 1000000000u; p *= 10) {
     values.insert(values.end(), {p - 1, p, p + 1});
   }
-  std::mt19937 rng(7);
-  while (values.size() < 40000) values.push_back(rng() >> (rng() % 32));
   std::string expected;
   char buf[16];
   for (std::uint32_t v : values) {
