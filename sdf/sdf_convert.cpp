@@ -2,11 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
-#include <new>
-#include <system_error>
 #include <thread>
 
 #include "datafile/reader.h"
@@ -14,6 +10,7 @@
 #include "platform/byte_order.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
+#include "sdf/chunk_pipeline.h"
 #include "sdf/sdf_writer.h"
 #include "sdf/text_out.h"
 
@@ -40,16 +37,12 @@ bool read_values(std::FILE* f, std::int32_t* values, std::size_t n) {
   return true;
 }
 
-// The `count` values read from `in` in chunks, in two passes: the first
-// finds their data offset, the second writes their data lines. Every thread,
-// the calling one included, takes the next chunk off the stream in turn
-// (under the lock, so the chunks come off it in order) and works on it
-// outside the lock. In the second pass a formatted chunk waits in a slot
-// (chunk i in slot i % n_slots) until it is its turn to be written; whichever
-// thread finds the next chunk to be written ready writes it, one thread at a
-// time. No thread is only a writer, so none sits idle while there is
-// formatting to do.
-class DataSection {
+// The `count` values read from `in` in chunks, in two passes over the
+// stream: the first finds their data offset, the second writes their data
+// lines. The chunks are read in turn and worked on by every thread (see
+// run_chunks); in the second pass each chunk's text waits in its slot until
+// it is written, in order.
+class DataSection : private sdf_detail::ChunkJob {
  public:
   DataSection(std::FILE* in, std::size_t count)
       : in_(in), count_(count), chunks_((count + kChunkValues - 1) / kChunkValues) {}
@@ -57,16 +50,15 @@ class DataSection {
   // Takes the buffers for the calling thread and `extra` more; false when
   // they are refused.
   [[nodiscard]] bool prepare(int extra) {
-    threads_wanted_ = std::clamp(extra, 0, kMaxThreads - 1) + 1;
-    if (static_cast<std::size_t>(threads_wanted_) > chunks_)
-      threads_wanted_ = static_cast<int>(std::max<std::size_t>(chunks_, 1));
-    n_slots_ = threads_wanted_ == 1 ? 1 : 2 * threads_wanted_;
+    threads_ = std::clamp(extra, 0, kMaxThreads - 1) + 1;
+    if (static_cast<std::size_t>(threads_) > chunks_)
+      threads_ = static_cast<int>(std::max<std::size_t>(chunks_, 1));
+    n_slots_ = threads_ == 1 ? 1 : 2 * threads_;
     const std::size_t values = std::min(kChunkValues, count_);
     for (int s = 0; s < n_slots_; ++s) {
-      if (!slots_[s].text.allocate(data_text_capacity(values))) return false;
-    }
-    for (int t = 0; t < threads_wanted_; ++t) {
-      if (!values_[t].allocate(values)) return false;
+      if (!slots_[s].values.allocate(values) ||
+          !slots_[s].text.allocate(data_text_capacity(values)))
+        return false;
     }
     return true;
   }
@@ -75,130 +67,75 @@ class DataSection {
   [[nodiscard]] std::int32_t find_offset(std::int64_t start) {
     if (u_fseek(in_, start) != 0) return ERR_CORRUPT_DATA_FILE;
     out_ = nullptr;
-    run();
-    return failure_.code;
+    sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
+    return read_failed_ ? ERR_CORRUPT_DATA_FILE : ERR_NONE;
   }
-  std::int32_t offset() const { return smallest_; }
+  std::int32_t offset() const { return offset_; }
 
   // The second pass, from `start` to `out`.
   [[nodiscard]] Failure write(std::FILE* out, std::int64_t start) {
     if (u_fseek(in_, start) != 0) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
     out_ = out;
-    run();
-    if (failure_.code == ERR_NONE && written_ < chunks_)
-      failure_ = {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
-    return failure_;
+    sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
+    if (read_failed_) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
+    if (write_failed_) return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
+    return {};
   }
 
  private:
-  enum class SlotState : std::uint8_t { kFree, kFormatting, kReady, kWriting };
   struct Slot {
+    HookArray<std::int32_t> values;
+    std::size_t count = 0;
     HookArray<char> text;
-    std::size_t size = 0;
-    SlotState state = SlotState::kFree;
+    std::size_t size = 0;       // of the text
+    std::int32_t smallest = 0;  // min(0, smallest value): the first pass
   };
 
-  std::size_t chunk_values(std::size_t i) const {
-    return std::min(kChunkValues, count_ - i * kChunkValues);
-  }
-
-  // One pass over the chunks on every thread that can be had.
-  void run() {
-    next_ = 0;
-    written_ = 0;
-    writing_ = false;
-    std::array<std::thread, kMaxThreads> threads;
-    int started = 1;
-    for (; started < threads_wanted_; ++started) {
-      try {
-        threads[started] = std::thread(&DataSection::work, this, started);
-      } catch (const std::system_error&) {
-        break;  // fewer threads: the work is the same
-      } catch (const std::bad_alloc&) {
-        break;
-      }
+  Take take(int, std::size_t chunk, std::size_t slot) override {
+    if (chunk == chunks_) return Take::kEnd;
+    Slot& s = slots_[slot];
+    s.count = std::min(kChunkValues, count_ - chunk * kChunkValues);
+    if (!read_values(in_, s.values.get(), s.count)) {
+      read_failed_ = true;
+      return Take::kStop;
     }
-    work(0);
-    for (int t = 1; t < started; ++t) threads[t].join();
+    return Take::kTaken;
   }
 
-  // Records the first failure; every thread stops at its next look.
-  void fail(std::unique_lock<std::mutex>& lock, Failure failure) {
-    if (failure_.code == ERR_NONE) failure_ = failure;
-    lock.unlock();
-    changed_.notify_all();
-    lock.lock();
-  }
-
-  void work(int self) {
-    std::int32_t* values = values_[self].get();
-    const auto n_slots = static_cast<std::size_t>(n_slots_);
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      if (failure_.code != ERR_NONE) return;
-      if (out_) {
-        // Write the next chunk when it is ready and no one else is writing.
-        Slot& next = slots_[written_ % n_slots];
-        if (written_ < chunks_ && !writing_ && next.state == SlotState::kReady) {
-          writing_ = true;
-          next.state = SlotState::kWriting;
-          lock.unlock();
-          const bool ok = std::fwrite(next.text.get(), 1, next.size, out_) == next.size;
-          lock.lock();
-          writing_ = false;
-          next.state = SlotState::kFree;
-          ++written_;
-          if (!ok) fail(lock, {ERR_CANT_WRITE_FILE, ConvertStage::kWrite});
-          changed_.notify_all();
-          continue;
-        }
-        if (written_ == chunks_) return;
-      }
-      if (next_ < chunks_ && (!out_ || next_ < written_ + n_slots)) {
-        const std::size_t i = next_++;
-        const std::size_t n = chunk_values(i);
-        if (!read_values(in_, values, n)) {
-          fail(lock, {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead});
-          continue;
-        }
-        if (!out_) {
-          lock.unlock();
-          const std::int32_t smallest = sdf_data_offset(values, static_cast<std::int32_t>(n));
-          lock.lock();
-          smallest_ = std::min(smallest_, smallest);
-          continue;
-        }
-        Slot& slot = slots_[i % n_slots];
-        slot.state = SlotState::kFormatting;
-        lock.unlock();
-        char* text = slot.text.get();
-        slot.size = static_cast<std::size_t>(format_data_lines(text, values, n, smallest_) - text);
-        lock.lock();
-        slot.state = SlotState::kReady;
-        if (i == written_) changed_.notify_all();
-        continue;
-      }
-      if (!out_ && next_ == chunks_) return;  // the others finish their own chunks
-      changed_.wait(lock);
+  void process(int, std::size_t, std::size_t slot) override {
+    Slot& s = slots_[slot];
+    if (!out_) {
+      s.smallest = sdf_data_offset(s.values.get(), static_cast<std::int32_t>(s.count));
+      return;
     }
+    char* text = s.text.get();
+    s.size =
+        static_cast<std::size_t>(format_data_lines(text, s.values.get(), s.count, offset_) - text);
+  }
+
+  bool hand_on(std::size_t, std::size_t slot) override {
+    Slot& s = slots_[slot];
+    if (!out_) {
+      offset_ = std::min(offset_, s.smallest);
+      return true;
+    }
+    if (std::fwrite(s.text.get(), 1, s.size, out_) == s.size) return true;
+    write_failed_ = true;
+    return false;
   }
 
   std::FILE* in_;
   std::FILE* out_ = nullptr;  // none in the first pass
   std::size_t count_;
   std::size_t chunks_;
-  int threads_wanted_ = 1;
+  int threads_ = 1;
   int n_slots_ = 1;
   std::array<Slot, kMaxSlots> slots_;
-  std::array<HookArray<std::int32_t>, kMaxThreads> values_;
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::int32_t smallest_ = 0;  // the data offset: never above 0
-  std::size_t next_ = 0;       // the next chunk to take off the stream
-  std::size_t written_ = 0;    // chunks written
-  bool writing_ = false;       // a thread is writing
-  Failure failure_;
+  std::int32_t offset_ = 0;  // the data offset: never above 0
+  // Set by take and hand_on, which may run at the same time; read once every
+  // thread has stopped.
+  bool read_failed_ = false;
+  bool write_failed_ = false;
 };
 
 int default_extra_threads() {
