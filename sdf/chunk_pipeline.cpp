@@ -26,21 +26,6 @@ class Pipeline {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       if (stopped_) return;
-      SlotState& next = slots_[handed_on_ % n_slots];
-      if (!handing_on_ && handed_on_ < taken_ && next == SlotState::kDone) {
-        const std::size_t chunk = handed_on_;
-        handing_on_ = true;
-        lock.unlock();
-        const bool go_on = job_.hand_on(chunk, chunk % n_slots);
-        lock.lock();
-        handing_on_ = false;
-        next = SlotState::kFree;
-        ++handed_on_;
-        if (!go_on) stopped_ = true;
-        changed_.notify_all();
-        continue;
-      }
-      if (ended_ && handed_on_ == taken_) return;
       if (!ended_ && taken_ < handed_on_ + n_slots) {
         const std::size_t chunk = taken_;
         const std::size_t slot = chunk % n_slots;
@@ -59,6 +44,21 @@ class Pipeline {
         if (chunk == handed_on_) changed_.notify_all();
         continue;
       }
+      SlotState& next = slots_[handed_on_ % n_slots];
+      if (!handing_on_ && handed_on_ < taken_ && next == SlotState::kDone) {
+        const std::size_t chunk = handed_on_;
+        handing_on_ = true;
+        lock.unlock();
+        const bool go_on = job_.hand_on(chunk, chunk % n_slots);
+        lock.lock();
+        handing_on_ = false;
+        next = SlotState::kFree;
+        ++handed_on_;
+        if (!go_on) stopped_ = true;
+        changed_.notify_all();
+        continue;
+      }
+      if (ended_ && handed_on_ == taken_) return;
       changed_.wait(lock);
     }
   }

@@ -1,9 +1,11 @@
 // Work on a stream of chunks shared by several threads, with the results
 // handed on in the order of the chunks: the calling thread and up to
-// `threads` - 1 more each take the next chunk in turn, work on it on their
-// own, and whichever thread finds the next chunk in order finished hands it
-// on, one thread at a time. No thread only waits for the others, so a
-// single processor does all the work itself with nothing to hand over.
+// `threads` - 1 more each take the next chunk in turn while a slot is free
+// and work on it on their own; once the slots are full, whichever thread
+// finds the next chunk in order finished hands it on, one thread at a time.
+// No thread only waits for the others, so a single processor does all the
+// work itself with nothing to hand over. Chunks are always taken ahead of
+// the one handed on, as far as the slots allow, whatever the thread count.
 #pragma once
 
 #include <cstddef>

@@ -53,7 +53,7 @@ class DataSection : private sdf_detail::ChunkJob {
     threads_ = std::clamp(extra, 0, kMaxThreads - 1) + 1;
     if (static_cast<std::size_t>(threads_) > chunks_)
       threads_ = static_cast<int>(std::max<std::size_t>(chunks_, 1));
-    n_slots_ = threads_ == 1 ? 1 : 2 * threads_;
+    n_slots_ = 2 * threads_;
     const std::size_t values = std::min(kChunkValues, count_);
     for (int s = 0; s < n_slots_; ++s) {
       if (!slots_[s].values.allocate(values) ||

@@ -149,6 +149,8 @@ class LineReader {
  public:
   explicit LineReader(std::FILE* f) : f_(f), buf_(1 << 16) {}
 
+  std::FILE* file() const { return f_; }
+
   // 1 with a line in `line`, 0 at the end of the file, -1 on a read error.
   int next(std::string& line) {
     line.clear();
@@ -184,6 +186,25 @@ class LineReader {
   // Characters handed out so far, line ends included.
   std::uint64_t consumed() const { return consumed_; }
 
+  // Hands over the characters read ahead of the lines handed out, as if they
+  // had been handed out too; the caller goes on reading the file itself.
+  void take_pending(std::vector<char>& into) {
+    into.assign(buf_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                buf_.begin() + static_cast<std::ptrdiff_t>(len_));
+    consumed_ += len_ - pos_;
+    pos_ = len_;
+  }
+
+  // Gives back characters taken from the file, to be read as lines before
+  // the rest of the file. Only when nothing is pending.
+  void put_back(const char* text, std::size_t size) {
+    if (size > buf_.size()) buf_.resize(size);
+    std::memcpy(buf_.data(), text, size);
+    pos_ = 0;
+    len_ = size;
+    consumed_ -= size;
+  }
+
  private:
   static void strip_cr(std::string& line) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -206,9 +227,14 @@ bool is_section_end(std::string_view line);
 std::int32_t read_ascii_header(LineReader& lines, SdfHeader& s);
 
 // Reads the ASCII data section into `phase` (its array already made), or
-// into `doubles` for the DOUBLE type, up to and including its '*' line.
+// into `doubles` for the DOUBLE type, up to and including its '*' line; the
+// lines after it are left to `lines`. The text is read in chunks of
+// `chunk_bytes` (longer when a line is) that up to `threads` threads read
+// (the calling one included; -1: one a processor).
+inline constexpr std::size_t kAsciiChunkBytes = 256 * 1024;
 std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, PhaseRecord& phase,
-                             HookArray<double>& doubles);
+                             HookArray<double>& doubles, int threads = -1,
+                             std::size_t chunk_bytes = kAsciiChunkBytes);
 
 // Reads the trailer into `h` and the data offset. Returns ERR_CORRUPT_DATA_FILE
 // (after the notice) when a required field is missing.

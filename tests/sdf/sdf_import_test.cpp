@@ -17,6 +17,7 @@
 #include "log/log.h"
 #include "platform/byte_order.h"
 #include "platform/memory.h"
+#include "sdf/sdf_reading.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -335,6 +336,72 @@ TEST_F(SdfImport, LinesOfAnyLength) {
   ASSERT_EQ(r.code, ERR_NONE);
   EXPECT_EQ(r.values(), expect);
   EXPECT_EQ(std::string(r.header.comment, 82), std::string(82, 'c'));
+}
+
+// The data section read in chunks of a few characters on several threads
+// gives what one thread reading it whole gives: the values, the verdict and
+// the lines left for the trailer.
+TEST(AsciiDataChunks, AnyChunkSizeAndThreadCountReadsAlike) {
+  std::string long_line;
+  for (int i = 100; i < 160; ++i) long_line += std::to_string(i) + " ";
+  const std::string body = "; comment * line\n1 2 3\r\n  4\t5 ;c 6\n" + long_line + "\n\n7 8\n";
+  struct Case {
+    std::string text;
+    int points;
+    std::int32_t code;
+    const char* next_line;  // what the line reader gives after the section
+  } cases[] = {
+      {body + " *\r\nData Offset = 0\nmore\n", 67, ERR_NONE, "Data Offset = 0"},
+      {body + "*", 67, ERR_NONE, nullptr},                // the end of the file after '*'
+      {body, 67, ERR_NONE, nullptr},                      // no '*' at all
+      {body + "9\n*\n", 67, ERR_PREMATURE_EOF, nullptr},  // one value too many
+      {body + "*\n", 68, ERR_PREMATURE_EOF, nullptr},     // one too few
+      {"1 2 x 4\n*\n", 4, ERR_PREMATURE_EOF, nullptr},
+  };
+  ScratchDir dir;
+  const std::string path = dir.file("data.txt");
+  for (int type : {sdf_detail::DT_ULONGINT, sdf_detail::DT_DOUBLE}) {
+    for (const Case& c : cases) {
+      write_text(path, c.text);
+      std::vector<std::int32_t> first_values;
+      std::vector<double> first_doubles;
+      for (auto [threads, chunk] : {std::pair{1, 1 << 20}, {1, 3}, {2, 5}, {3, 8}, {4, 64}}) {
+        SCOPED_TRACE(testing::Message() << c.text.size() << " chars, type " << type << ", "
+                                        << threads << " threads, chunks of " << chunk);
+        sdf_detail::SdfHeader s;
+        s.data_type = static_cast<std::uint8_t>(type);
+        PhaseRecord phase;
+        phase.width = static_cast<std::int16_t>(c.points);
+        phase.height = 1;
+        ASSERT_EQ(phase_record_alloc(&phase), ERR_NONE);
+        HookArray<double> doubles;
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        sdf_detail::LineReader lines(f);
+        EXPECT_EQ(sdf_detail::read_ascii_data(lines, s, phase, doubles, threads, chunk), c.code);
+        std::string next;
+        const int r = lines.next(next);
+        std::fclose(f);
+        if (c.code != ERR_NONE) continue;
+        EXPECT_EQ(r, c.next_line ? 1 : 0);
+        EXPECT_EQ(next, c.next_line ? c.next_line : "");
+        std::vector<std::int32_t> values(phase.data.get(), phase.data.get() + phase.count);
+        std::vector<double> ds;
+        if (type == sdf_detail::DT_DOUBLE) ds.assign(doubles.get(), doubles.get() + phase.count);
+        if (first_values.empty()) {
+          first_values = values;
+          first_doubles = ds;
+          const std::vector<double> expect_head = {1, 2, 3, 4, 5, 100};
+          for (std::size_t i = 0; i < expect_head.size(); ++i)
+            EXPECT_EQ(type == sdf_detail::DT_DOUBLE ? ds[i] : values[i], expect_head[i]) << i;
+        }
+        if (type == sdf_detail::DT_DOUBLE)
+          EXPECT_EQ(ds, first_doubles);
+        else
+          EXPECT_EQ(values, first_values);
+      }
+    }
+  }
 }
 
 TEST_F(SdfImport, CrLfLinesCommentsAndBlankLines) {

@@ -1,0 +1,289 @@
+// The ASCII data section, read in chunks of whole lines on every processor:
+// each chunk's values are read on their own and put in place in chunk order.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "errors/errors.h"
+#include "sdf/chunk_pipeline.h"
+#include "sdf/sdf_reading.h"
+
+namespace sdf_detail {
+
+namespace {
+
+// is_blank, inlined for the inner loop: space, \t, \n, \v, \f and \r.
+inline bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The largest value of an integer type's text; 0 for the floating types.
+std::uint64_t integer_max(int type) {
+  switch (type) {
+    case DT_UCHAR:
+      return 0xFF;
+    case DT_UINTEGER:
+      return 0xFFFF;
+    case DT_ULONGINT:
+      return 0xFFFFFFFFu;
+    case DT_CHAR:
+      return 0x7F;
+    case DT_INTEGER:
+      return 0x7FFF;
+    case DT_LONGINT:
+      return 0x7FFFFFFF;
+    default:
+      return 0;
+  }
+}
+
+constexpr std::size_t kNoEnd = static_cast<std::size_t>(-1);
+
+// What the lines of one chunk hold.
+struct ChunkValues {
+  std::size_t count = 0;     // values read
+  bool ok = true;            // false: a token that is no value of the type
+  std::size_t end = kNoEnd;  // just past the section's '*' line, when the chunk has it
+};
+
+// Reads the values of the lines in text[0, size): whole lines (the last one
+// may lack its line break at the end of the file), followed by a '\n' at
+// text[size] that is not part of them and stops every scan. The values go
+// to `patterns`, or to `doubles` for DOUBLE. A line whose first character
+// other than a space or tab is '*' ends the section; a ';' starts a comment
+// that runs to the end of its line. A token of plain digits (what the
+// writer writes) of an integer type is read here; anything else (a sign, a
+// float, too many digits) goes through text_pattern, which gives such
+// tokens the same value.
+ChunkValues read_lines(const char* text, std::size_t size, int type, std::uint64_t max,
+                       std::int32_t* patterns, double* doubles) {
+  ChunkValues r;
+  const char* q = text;
+  const char* const e = text + size;
+  std::size_t at = 0;
+  auto line_end = [&](const char* from) -> const char* {
+    const void* nl = std::memchr(from, '\n', static_cast<std::size_t>(e - from));
+    return nl ? static_cast<const char*>(nl) + 1 : e;
+  };
+  while (q < e) {
+    while (*q == ' ' || *q == '\t') ++q;
+    if (*q == '*') {
+      r.end = static_cast<std::size_t>(line_end(q) - text);
+      break;
+    }
+    for (;;) {
+      const char c = *q;
+      if (c == '\n') {
+        ++q;
+        break;
+      }
+      if (blank(c)) {
+        ++q;
+        continue;
+      }
+      if (c == ';') {
+        q = line_end(q);
+        break;
+      }
+      const char* const token = q;
+      std::uint64_t v = 0;
+      while (static_cast<unsigned char>(*q - '0') < 10)
+        v = v * 10 + static_cast<unsigned>(*q++ - '0');
+      if (q > token && (blank(*q) || *q == ';') && q - token <= 18 && max > 0) {
+        if (v > max) {
+          r.ok = false;
+          break;
+        }
+        patterns[at++] = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+        continue;
+      }
+      while (!blank(*q) && *q != ';') ++q;
+      std::int32_t pattern = 0;
+      double d = 0;
+      if (!text_pattern(type, std::string_view(token, static_cast<std::size_t>(q - token)), pattern,
+                        d)) {
+        r.ok = false;
+        break;
+      }
+      if (type == DT_DOUBLE)
+        doubles[at++] = d;
+      else
+        patterns[at++] = pattern;
+    }
+    if (!r.ok) break;
+  }
+  r.count = at;
+  return r;
+}
+
+constexpr int kMaxThreads = 16;
+
+// The data section as a chunk job: chunks are taken off the file in turn
+// (each ends after its last line break; the part of a line after it starts
+// the next chunk), read on their own, and their values put in place in
+// chunk order.
+class AsciiData final : private ChunkJob {
+ public:
+  AsciiData(LineReader& lines, const SdfHeader& s, PhaseRecord& phase, HookArray<double>& doubles,
+            std::size_t chunk_bytes)
+      : lines_(lines),
+        type_(s.data_type),
+        max_(integer_max(s.data_type)),
+        n_(static_cast<std::size_t>(phase.count)),
+        phase_(phase),
+        doubles_(doubles),
+        chunk_bytes_(std::max<std::size_t>(chunk_bytes, 2)) {}
+
+  std::int32_t read(int threads) {
+    if (threads < 0) threads = static_cast<int>(std::thread::hardware_concurrency());
+    // Values take two characters at least; a section that fits one chunk
+    // is read on the calling thread alone.
+    if (n_ <= chunk_bytes_ / 2) threads = 1;
+    threads = std::clamp(threads, 1, kMaxThreads);
+    const std::size_t n_slots = 2 * static_cast<std::size_t>(threads);
+    for (std::size_t i = 0; i < n_slots; ++i)
+      if (!make_room(slots_[i], chunk_bytes_, 0)) return ERR_NO_MEM;
+    lines_.take_pending(carry_);
+
+    const std::size_t taken = run_chunks(*this, threads, n_slots);
+    if (stop_code_ != ERR_NONE) return stop_code_;
+    if (failed_) return ERR_PREMATURE_EOF;
+    if (end_chunk_ != kNoEnd) {
+      // The lines after the '*' line go back to the line reader: the rest of
+      // its chunk, the chunks taken after it, and the part of a line after
+      // those.
+      std::vector<char> rest;
+      const Slot& last = slots_[end_chunk_ % n_slots];
+      const std::size_t end = last.values.end;
+      rest.insert(rest.end(), last.text.get() + end, last.text.get() + last.size);
+      for (std::size_t c = end_chunk_ + 1; c < taken; ++c) {
+        const Slot& s = slots_[c % n_slots];
+        rest.insert(rest.end(), s.text.get(), s.text.get() + s.size);
+      }
+      rest.insert(rest.end(), carry_.begin(), carry_.end());
+      lines_.put_back(rest.data(), rest.size());
+    }
+    return at_ == n_ ? ERR_NONE : ERR_PREMATURE_EOF;
+  }
+
+ private:
+  struct Slot {
+    HookArray<char> text;  // capacity + 1: the stop after the lines
+    std::size_t capacity = 0;
+    std::size_t size = 0;
+    HookArray<std::int32_t> patterns;  // capacity / 2 + 1 each: the most
+    HookArray<double> doubles;         // values `capacity` characters hold
+    ChunkValues values;
+  };
+
+  // Gives `s` room for `capacity` characters, keeping its first `keep`.
+  bool make_room(Slot& s, std::size_t capacity, std::size_t keep) {
+    if (capacity <= s.capacity) return true;
+    HookArray<char> text;
+    HookArray<std::int32_t> patterns;
+    HookArray<double> doubles;
+    const std::size_t values = capacity / 2 + 1;
+    if (!text.allocate(capacity + 1)) return false;
+    if (type_ == DT_DOUBLE ? !doubles.allocate(values) : !patterns.allocate(values)) return false;
+    if (keep > 0) std::memcpy(text.get(), s.text.get(), keep);
+    s.text = std::move(text);
+    s.patterns = std::move(patterns);
+    s.doubles = std::move(doubles);
+    s.capacity = capacity;
+    return true;
+  }
+
+  Take stop(std::int32_t code) {
+    stop_code_ = code;
+    return Take::kStop;
+  }
+
+  Take take(int, std::size_t, std::size_t slot) override {
+    Slot& s = slots_[slot];
+    std::size_t have = carry_.size();
+    if (eof_ && have == 0) return Take::kEnd;
+    if (!make_room(s, std::max(chunk_bytes_, 2 * have), 0)) return stop(ERR_NO_MEM);
+    std::memcpy(s.text.get(), carry_.data(), have);
+    carry_.clear();
+    std::FILE* f = lines_.file();
+    for (;;) {
+      if (!eof_) {
+        have += std::fread(s.text.get() + have, 1, s.capacity - have, f);
+        if (have < s.capacity) {
+          if (std::ferror(f)) return stop(ERR_PREMATURE_EOF);
+          eof_ = true;
+        }
+      }
+      if (eof_) {
+        s.size = have;  // the last line needs no line break
+        break;
+      }
+      std::size_t cut = have;
+      while (cut > 0 && s.text[cut - 1] != '\n') --cut;
+      if (cut > 0) {
+        s.size = cut;
+        carry_.assign(s.text.get() + cut, s.text.get() + have);
+        break;
+      }
+      // A line longer than the chunk: a larger one.
+      if (!make_room(s, 2 * s.capacity, have)) return stop(ERR_NO_MEM);
+    }
+    if (s.size == 0) return Take::kEnd;
+    s.text[s.size] = '\n';
+    return Take::kTaken;
+  }
+
+  void process(int, std::size_t, std::size_t slot) override {
+    Slot& s = slots_[slot];
+    s.values = read_lines(s.text.get(), s.size, type_, max_, s.patterns.get(), s.doubles.get());
+  }
+
+  bool hand_on(std::size_t chunk, std::size_t slot) override {
+    const Slot& s = slots_[slot];
+    const ChunkValues& v = s.values;
+    if (!v.ok || v.count > n_ - at_) {  // a bad token, or more values than points
+      failed_ = true;
+      return false;
+    }
+    if (type_ == DT_DOUBLE)
+      std::copy_n(s.doubles.get(), v.count, doubles_.get() + at_);
+    else
+      std::copy_n(s.patterns.get(), v.count, phase_.data.get() + at_);
+    at_ += v.count;
+    if (v.end == kNoEnd) return true;
+    end_chunk_ = chunk;
+    return false;
+  }
+
+  LineReader& lines_;
+  const int type_;
+  const std::uint64_t max_;
+  const std::size_t n_;
+  PhaseRecord& phase_;
+  HookArray<double>& doubles_;
+  const std::size_t chunk_bytes_;
+  Slot slots_[2 * kMaxThreads];
+
+  // Taking chunks (under the pipeline's lock).
+  std::vector<char> carry_;  // the part of a line after the last chunk taken
+  bool eof_ = false;
+  std::int32_t stop_code_ = ERR_NONE;
+
+  // Handing chunks on (one thread at a time).
+  std::size_t at_ = 0;  // values put in place
+  bool failed_ = false;
+  std::size_t end_chunk_ = kNoEnd;  // the chunk with the '*' line
+};
+
+}  // namespace
+
+std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, PhaseRecord& phase,
+                             HookArray<double>& doubles, int threads, std::size_t chunk_bytes) {
+  const std::size_t n = static_cast<std::size_t>(phase.count);
+  if (s.data_type == DT_DOUBLE && n > 0 && !doubles.allocate(n)) return ERR_NO_MEM;
+  AsciiData data(lines, s, phase, doubles, chunk_bytes);
+  return data.read(threads);
+}
+
+}  // namespace sdf_detail
