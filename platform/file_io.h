@@ -9,6 +9,7 @@
 // name that is not valid UTF-16 cannot be opened.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -47,6 +48,12 @@ std::int64_t u_file_size(std::FILE* file);
 
 // Positions an open file at `offset` from its start; 0 on success.
 [[nodiscard]] int u_fseek(std::FILE* file, std::int64_t offset);
+
+// Reads exactly `size` bytes at `offset` from the start of an open file,
+// past the stream's buffer and without using its position, so that several
+// threads may read one file at once. false on a read error or when the file
+// ends first.
+[[nodiscard]] bool u_read_at(std::FILE* file, void* buffer, std::size_t size, std::int64_t offset);
 
 // A C runtime stream that is closed when its owner goes away.
 class File {

@@ -2,6 +2,7 @@
 // calls.
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -98,4 +99,17 @@ std::int64_t u_file_size(std::FILE* file) {
 
 int u_fseek(std::FILE* file, std::int64_t offset) {
   return fseeko(file, static_cast<off_t>(offset), SEEK_SET);
+}
+
+bool u_read_at(std::FILE* file, void* buffer, std::size_t size, std::int64_t offset) {
+  auto* p = static_cast<char*>(buffer);
+  while (size > 0) {
+    const ssize_t got = ::pread(fileno(file), p, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    p += got;
+    size -= static_cast<std::size_t>(got);
+    offset += got;
+  }
+  return true;
 }

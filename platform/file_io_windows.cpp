@@ -1,5 +1,6 @@
 // Files on Windows: wide paths go through the wide-character calls, and the
 // same-file check asks the system for file identities.
+#include <io.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <wchar.h>
@@ -134,3 +135,23 @@ std::int64_t u_file_size(std::FILE* file) {
 }
 
 int u_fseek(std::FILE* file, std::int64_t offset) { return _fseeki64(file, offset, SEEK_SET); }
+
+bool u_read_at(std::FILE* file, void* buffer, std::size_t size, std::int64_t offset) {
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  auto* p = static_cast<char*>(buffer);
+  while (size > 0) {
+    // An offset given with the read makes it independent of the handle's
+    // position (which it moves, but nothing else uses here).
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD got = 0;
+    if (!ReadFile(handle, p, want, &got, &at) || got == 0) return false;
+    p += got;
+    size -= got;
+    offset += got;
+  }
+  return true;
+}

@@ -30,18 +30,11 @@ struct Failure {
   ConvertStage stage = ConvertStage::kNone;
 };
 
-// Reads `n` values at the stream's position into `values`, in host order.
-bool read_values(std::FILE* f, std::int32_t* values, std::size_t n) {
-  if (std::fread(values, 4, n, f) != n || std::ferror(f)) return false;
-  be32_to_host(reinterpret_cast<std::uint32_t*>(values), n);
-  return true;
-}
-
-// The `count` values read from `in` in chunks, in two passes over the
-// stream: the first finds their data offset, the second writes their data
-// lines. The chunks are read in turn and worked on by every thread (see
-// run_chunks); in the second pass each chunk's text waits in its slot until
-// it is written, in order.
+// The `count` values of `in` from `start` on, in chunks, in two passes: the
+// first finds their data offset, the second writes their data lines. Every
+// thread reads its chunks itself, at their place in the file, and works on
+// them (see run_chunks); in the second pass each chunk's text waits in its
+// slot until it is written, in order.
 class DataSection : private sdf_detail::ChunkJob {
  public:
   DataSection(std::FILE* in, std::size_t count)
@@ -65,16 +58,15 @@ class DataSection : private sdf_detail::ChunkJob {
 
   // The first pass: the data offset of the values at `start`.
   [[nodiscard]] std::int32_t find_offset(std::int64_t start) {
-    if (u_fseek(in_, start) != 0) return ERR_CORRUPT_DATA_FILE;
+    start_ = start;
     out_ = nullptr;
     sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
     return read_failed_ ? ERR_CORRUPT_DATA_FILE : ERR_NONE;
   }
   std::int32_t offset() const { return offset_; }
 
-  // The second pass, from `start` to `out`.
-  [[nodiscard]] Failure write(std::FILE* out, std::int64_t start) {
-    if (u_fseek(in_, start) != 0) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
+  // The second pass, to `out`.
+  [[nodiscard]] Failure write(std::FILE* out) {
     out_ = out;
     sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
     if (read_failed_) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
@@ -89,21 +81,21 @@ class DataSection : private sdf_detail::ChunkJob {
     HookArray<char> text;
     std::size_t size = 0;       // of the text
     std::int32_t smallest = 0;  // min(0, smallest value): the first pass
+    bool read = false;          // the values were there to read
   };
 
   Take take(int, std::size_t chunk, std::size_t slot) override {
     if (chunk == chunks_) return Take::kEnd;
-    Slot& s = slots_[slot];
-    s.count = std::min(kChunkValues, count_ - chunk * kChunkValues);
-    if (!read_values(in_, s.values.get(), s.count)) {
-      read_failed_ = true;
-      return Take::kStop;
-    }
+    slots_[slot].count = std::min(kChunkValues, count_ - chunk * kChunkValues);
     return Take::kTaken;
   }
 
-  void process(int, std::size_t, std::size_t slot) override {
+  void process(int, std::size_t chunk, std::size_t slot) override {
     Slot& s = slots_[slot];
+    const std::int64_t at = start_ + static_cast<std::int64_t>(chunk * kChunkValues * 4);
+    s.read = u_read_at(in_, s.values.get(), s.count * 4, at);
+    if (!s.read) return;
+    be32_to_host(reinterpret_cast<std::uint32_t*>(s.values.get()), s.count);
     if (!out_) {
       s.smallest = sdf_data_offset(s.values.get(), static_cast<std::int32_t>(s.count));
       return;
@@ -115,6 +107,10 @@ class DataSection : private sdf_detail::ChunkJob {
 
   bool hand_on(std::size_t, std::size_t slot) override {
     Slot& s = slots_[slot];
+    if (!s.read) {  // the file was cut short, or could not be read
+      read_failed_ = true;
+      return false;
+    }
     if (!out_) {
       offset_ = std::min(offset_, s.smallest);
       return true;
@@ -125,6 +121,7 @@ class DataSection : private sdf_detail::ChunkJob {
   }
 
   std::FILE* in_;
+  std::int64_t start_ = 0;    // of the phase block
   std::FILE* out_ = nullptr;  // none in the first pass
   std::size_t count_;
   std::size_t chunks_;
@@ -132,8 +129,7 @@ class DataSection : private sdf_detail::ChunkJob {
   int n_slots_ = 1;
   std::array<Slot, kMaxSlots> slots_;
   std::int32_t offset_ = 0;  // the data offset: never above 0
-  // Set by take and hand_on, which may run at the same time; read once every
-  // thread has stopped.
+  // Set while handing on; read once every thread has stopped.
   bool read_failed_ = false;
   bool write_failed_ = false;
 };
@@ -170,7 +166,7 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
   if (!sdf_write_header_section(f, header, phase))
     return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
   if (count > 0) {
-    Failure failure = data.write(f, start);
+    Failure failure = data.write(f);
     if (failure.code != ERR_NONE) return failure;  // the OutputFile removes what was written
   }
   if (std::fputs("*\n", f) < 0 || !sdf_write_trailer(f, header, offset))

@@ -1,9 +1,14 @@
 #include "sdf/sdf_writer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <limits>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "errors/errors.h"
 #include "platform/file_io.h"
@@ -71,7 +76,22 @@ float sdf_height_step(const Header& h) {
 
 std::int32_t sdf_data_offset(const std::int32_t* values, std::int32_t count) {
   std::int32_t offset = 0;
-  for (std::int32_t i = 0; i < count; ++i) {
+  std::int32_t i = 0;
+#if defined(__SSE2__)
+  // Four running minima at a time, then the smallest of them.
+  if (count >= 4) {
+    __m128i low = _mm_setzero_si128();
+    for (; i + 4 <= count; i += 4) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i));
+      const __m128i smaller = _mm_cmplt_epi32(v, low);
+      low = _mm_or_si128(_mm_and_si128(smaller, v), _mm_andnot_si128(smaller, low));
+    }
+    alignas(16) std::int32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), low);
+    for (std::int32_t lane : lanes) offset = std::min(offset, lane);
+  }
+#endif
+  for (; i < count; ++i) {
     if (values[i] < offset) offset = values[i];
   }
   return offset;

