@@ -124,4 +124,12 @@ TEST(LargeFiles, SizesAndPositionsBeyondFourGigabytes) {
   EXPECT_EQ(std::fgetc(f.get()), EOF);
   ASSERT_EQ(u_fseek(f.get(), far - 1), 0);
   EXPECT_EQ(std::fgetc(f.get()), 0);
+  // Reads at a place leave the stream where it was, and fail when the file
+  // ends first.
+  unsigned char bytes[2] = {1, 1};
+  EXPECT_TRUE(u_read_at(f.get(), bytes, 2, far - 1));
+  EXPECT_EQ(bytes[0] * 256 + bytes[1], 0x5A);
+  EXPECT_FALSE(u_read_at(f.get(), bytes, 2, far));
+  EXPECT_FALSE(u_read_at(f.get(), bytes, 1, far + 1));
+  EXPECT_EQ(std::fgetc(f.get()), 0x5A);
 }
