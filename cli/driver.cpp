@@ -17,7 +17,6 @@
 #include "platform/file_io.h"
 #include "platform/output_file.h"
 #include "sdf/sdf_convert.h"
-#include "sdf/sdf_writer.h"
 
 namespace {
 
@@ -109,20 +108,12 @@ class Messages {
 // an error came from.
 std::int32_t convert_file(const char* in, const char* out, OutputMode mode, const Options& opt,
                           bool& read_failed) {
-  if (!opt.binary) {
-    // Streamed: constant memory, the values formatted on worker threads.
-    ConvertStage stage = ConvertStage::kNone;
-    const std::int32_t err = convert_data_file(in, out, mode, &stage, opt.format_threads);
-    read_failed = stage == ConvertStage::kRead;
-    return err;
-  }
-  Header header{};
-  IntensityRecord intensity;
-  PhaseRecord phase;
-  read_failed = true;
-  if (std::int32_t err = read_data_file(in, &header, &intensity, &phase)) return err;
-  read_failed = false;
-  return sdf_export_binary(out, &header, &intensity, &phase, mode);
+  // Streamed: constant memory, the values formatted on every processor.
+  ConvertStage stage = ConvertStage::kNone;
+  const std::int32_t err = convert_data_file(in, out, mode, &stage, opt.format_threads,
+                                             opt.binary ? SdfForm::kBinary : SdfForm::kAscii);
+  read_failed = stage == ConvertStage::kRead;
+  return err;
 }
 
 // One conversion with its checks and messages; returns the exit status.

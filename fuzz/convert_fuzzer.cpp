@@ -151,5 +151,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_read_back(out, header, phase);
   // The same bytes, but for the time of writing.
   FUZZ_CHECK(without_mod_date(fuzz::read_file(streamed)) == without_mod_date(text));
+
+  // The binary form likewise, but for its 12 characters of modification stamp.
+  FUZZ_CHECK(convert_data_file(in.c_str(), streamed.c_str(), OutputMode::kReplace, nullptr, -1,
+                               SdfForm::kBinary) == ERR_NONE);
+  FUZZ_CHECK(sdf_export_binary(out.c_str(), &header, &intensity, &phase) == ERR_NONE);
+  std::string binary = fuzz::read_file(streamed);
+  const std::string expected = fuzz::read_file(out);
+  FUZZ_CHECK(binary.size() == expected.size() && binary.size() > 42);
+  binary.replace(30, 12, expected, 30, 12);
+  FUZZ_CHECK(binary == expected);
   return 0;
 }

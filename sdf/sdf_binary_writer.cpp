@@ -66,6 +66,23 @@ std::string binary_header(const Header& h, const PhaseRecord& phase) {
 
 }  // namespace
 
+bool sdf_write_binary_header(std::FILE* stream, const Header& header, const PhaseRecord& phase) {
+  const std::string head = binary_header(header, phase);
+  return std::fwrite(head.data(), 1, head.size(), stream) == head.size();
+}
+
+unsigned char* format_binary_values(unsigned char* out, const std::int32_t* values,
+                                    std::size_t count, std::int32_t offset) {
+  const std::uint32_t base = static_cast<std::uint32_t>(offset);
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::int32_t v = values[k];
+    // The difference modulo 2^32, as the ASCII form takes it.
+    store_le32(out + 4 * k,
+               v >= kInvalidPhase ? kInvalidOut : static_cast<std::uint32_t>(v) - base);
+  }
+  return out + 4 * count;
+}
+
 std::int32_t sdf_export_binary(const char* path, const Header* header, const IntensityRecord*,
                                const PhaseRecord* phase, OutputMode mode) {
   if (!phase || !header) return ERR_INVALID_PARAM;
@@ -80,18 +97,12 @@ std::int32_t sdf_export_binary(const char* path, const Header* header, const Int
   const std::int32_t* values = phase->data.get();
   const std::int32_t offset = count > 0 ? sdf_data_offset(values, count) : 0;
 
-  const std::string head = binary_header(*header, *phase);
-  bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size();
+  bool ok = sdf_write_binary_header(f, *header, *phase);
   constexpr std::int32_t kChunk = 1 << 14;
-  std::uint8_t buffer[kChunk * 4];
+  unsigned char buffer[kChunk * 4];
   for (std::int32_t at = 0; ok && at < count; at += kChunk) {
     const std::int32_t n = std::min(kChunk, count - at);
-    for (std::int32_t k = 0; k < n; ++k) {
-      const std::int32_t v = values[at + k];
-      store_le32(buffer + 4 * k, v >= kInvalidPhase
-                                     ? kInvalidOut
-                                     : static_cast<std::uint32_t>(std::int64_t{v} - offset));
-    }
+    format_binary_values(buffer, values + at, static_cast<std::size_t>(n), offset);
     ok = std::fwrite(buffer, 4, static_cast<std::size_t>(n), f) == static_cast<std::size_t>(n);
   }
   ok = ok && sdf_write_trailer(f, *header, offset);

@@ -65,9 +65,10 @@ class DataSection : private sdf_detail::ChunkJob {
   }
   std::int32_t offset() const { return offset_; }
 
-  // The second pass, to `out`.
-  [[nodiscard]] Failure write(std::FILE* out) {
+  // The second pass, to `out`, in the given form.
+  [[nodiscard]] Failure write(std::FILE* out, SdfForm form) {
     out_ = out;
+    form_ = form;
     sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
     if (read_failed_) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
     if (write_failed_) return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
@@ -101,6 +102,12 @@ class DataSection : private sdf_detail::ChunkJob {
       return;
     }
     char* text = s.text.get();
+    if (form_ == SdfForm::kBinary) {
+      auto* bytes = reinterpret_cast<unsigned char*>(text);
+      s.size = static_cast<std::size_t>(
+          format_binary_values(bytes, s.values.get(), s.count, offset_) - bytes);
+      return;
+    }
     s.size =
         static_cast<std::size_t>(format_data_lines(text, s.values.get(), s.count, offset_) - text);
   }
@@ -123,6 +130,7 @@ class DataSection : private sdf_detail::ChunkJob {
   std::FILE* in_;
   std::int64_t start_ = 0;    // of the phase block
   std::FILE* out_ = nullptr;  // none in the first pass
+  SdfForm form_ = SdfForm::kAscii;
   std::size_t count_;
   std::size_t chunks_;
   int threads_ = 1;
@@ -140,7 +148,13 @@ int default_extra_threads() {
                          : static_cast<int>(std::min(processors - 1, unsigned{kMaxThreads - 1}));
 }
 
-Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
+// The form's header: the ASCII header section, or the binary header.
+bool write_head(std::FILE* f, const Header& header, const PhaseRecord& phase, SdfForm form) {
+  return form == SdfForm::kBinary ? sdf_write_binary_header(f, header, phase)
+                                  : sdf_write_header_section(f, header, phase);
+}
+
+Failure convert(const char* in, const char* out, OutputMode mode, int threads, SdfForm form) {
   Header header{};
   PhaseRecord phase;
   std::int64_t start = 0;
@@ -159,17 +173,22 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
     if (std::int32_t err = data.find_offset(start)) return {err, ConvertStage::kRead};
   }
   const std::int32_t offset = data.offset();
+  const bool binary = form == SdfForm::kBinary;
+  // The binary header holds the dimensions in 16 bits without a sign.
+  if (binary && (phase.width < 0 || phase.height < 0))
+    return {ERR_INVALID_PARAM, ConvertStage::kWrite};
 
   OutputFile file;
-  if (file.open(out, mode) != ERR_NONE) return {ERR_CANT_CREATE_FILE, ConvertStage::kWrite};
+  if (file.open(out, mode, binary) != ERR_NONE) return {ERR_CANT_CREATE_FILE, ConvertStage::kWrite};
   std::FILE* f = file.stream();
-  if (!sdf_write_header_section(f, header, phase))
-    return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
+  if (!write_head(f, header, phase, form)) return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
   if (count > 0) {
-    Failure failure = data.write(f);
+    Failure failure = data.write(f, form);
     if (failure.code != ERR_NONE) return failure;  // the OutputFile removes what was written
   }
-  if (std::fputs("*\n", f) < 0 || !sdf_write_trailer(f, header, offset))
+  // The ASCII data section ends with a '*' line; the binary values end
+  // where their count says.
+  if ((!binary && std::fputs("*\n", f) < 0) || !sdf_write_trailer(f, header, offset))
     return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
   if (std::int32_t err = file.commit()) return {err, ConvertStage::kWrite};
   return {};
@@ -178,8 +197,8 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
 }  // namespace
 
 std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,
-                               ConvertStage* stage, int threads) {
-  const Failure failure = convert(in, out, mode, threads);
+                               ConvertStage* stage, int threads, SdfForm form) {
+  const Failure failure = convert(in, out, mode, threads, form);
   if (stage) *stage = failure.stage;
   return failure.code;
 }

@@ -1,4 +1,4 @@
-// Converting a binary data file to an ASCII SDF file in constant memory.
+// Converting a binary data file to an SDF file in constant memory.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +12,15 @@ enum class ConvertStage : std::uint8_t {
   kWrite,  // the output: a code sdf_export gives, errno as it leaves it
 };
 
+// The form of SDF file a conversion writes.
+enum class SdfForm : std::uint8_t {
+  kAscii,   // what sdf_export writes
+  kBinary,  // what sdf_export_binary writes
+};
+
 // Writes the SDF file that read_data_file(in, ...) followed by
-// sdf_export(out, ..., mode) would write, byte for byte, and refuses every
+// sdf_export(out, ..., mode) (or sdf_export_binary for the binary `form`)
+// would write, byte for byte, and refuses every
 // input file that read_data_file refuses, with the same code, before the
 // output is created. The intensity block is never read and the phase block
 // is read twice (once for the data offset, once for the data), a chunk at a
@@ -27,4 +34,5 @@ enum class ConvertStage : std::uint8_t {
 // processors (none on a single one), 0 does everything on the calling
 // thread.
 [[nodiscard]] std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,
-                                             ConvertStage* stage = nullptr, int threads = -1);
+                                             ConvertStage* stage = nullptr, int threads = -1,
+                                             SdfForm form = SdfForm::kAscii);

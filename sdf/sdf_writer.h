@@ -68,6 +68,17 @@ std::int32_t sdf_data_offset(const std::int32_t* values, std::int32_t count);
 [[nodiscard]] bool sdf_write_data_section(std::FILE* stream, const std::int32_t* values,
                                           std::int32_t count, std::int32_t offset);
 
+// The binary form's 81-byte header for a phase block of `phase`'s width and
+// height (its values are not read). False when a write failed.
+[[nodiscard]] bool sdf_write_binary_header(std::FILE* stream, const Header& header,
+                                           const PhaseRecord& phase);
+
+// The binary form's values for `count` values: each value minus `offset` (or
+// 4294967295 for an invalid point) as a 32-bit little-endian number, 4 x
+// `count` bytes at `out`. Returns the end.
+unsigned char* format_binary_values(unsigned char* out, const std::int32_t* values,
+                                    std::size_t count, std::int32_t offset);
+
 // The height of one phase count: intf_scale_factor x obliquity_factor x
 // wavelength_in / 4096 (phase_res 0) or / 32768, each step rounded to single
 // precision in that order.

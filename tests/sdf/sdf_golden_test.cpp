@@ -230,6 +230,9 @@ TEST(GoldenStreamed, ManyChunksOnAnyNumberOfThreadsGiveTheWritersBytes) {
   ASSERT_EQ(write_data_file(dat.c_str(), in.header, &in.intensity, &in.phase), 0);
   ASSERT_EQ(sdf_export(expected.c_str(), &in.header, &in.intensity, &in.phase), 0);
   const std::string want = mask_mod_date(read_text(expected));
+  const std::string expected_binary = dir.file("expected.bsdf");
+  ASSERT_EQ(sdf_export_binary(expected_binary.c_str(), &in.header, &in.intensity, &in.phase), 0);
+  const std::vector<std::uint8_t> want_binary = read_bytes(expected_binary);
   for (int threads : {0, 1, 3}) {
     const std::string out = dir.file("streamed" + std::to_string(threads) + ".sdf");
     ConvertStage stage = ConvertStage::kRead;
@@ -237,6 +240,14 @@ TEST(GoldenStreamed, ManyChunksOnAnyNumberOfThreadsGiveTheWritersBytes) {
               0);
     EXPECT_EQ(stage, ConvertStage::kNone);
     EXPECT_TRUE(mask_mod_date(read_text(out)) == want) << threads << " threads";
+    ASSERT_EQ(convert_data_file(dat.c_str(), out.c_str(), OutputMode::kReplace, &stage, threads,
+                                SdfForm::kBinary),
+              0);
+    std::vector<std::uint8_t> got = read_bytes(out);
+    ASSERT_EQ(got.size(), want_binary.size());
+    // The 12 characters of the binary header's modification stamp.
+    std::copy_n(want_binary.begin() + 30, 12, got.begin() + 30);
+    EXPECT_TRUE(got == want_binary) << threads << " threads, binary";
   }
 }
 
