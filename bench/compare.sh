@@ -9,7 +9,7 @@
 #     (bench/gwyddion_load_only, or tests/interop/gwyddion_load, which also
 #     reads and checks the file itself), and tovrel-info's peak memory.
 #
-# Each time is the best of RUNS runs (default 3), the two sides taking turns.
+# Each time is the best of RUNS runs (default 5), the two sides taking turns.
 # Peak memory comes from /usr/bin/time -v (Debian package time).
 #
 #   bench/compare.sh [-b BUILD_DIR] [-d WORK_DIR] [-r RUNS] [SIDE...]
@@ -21,7 +21,7 @@ set -eu
 
 build=build/default
 work=
-runs=3
+runs=5
 while getopts b:d:r: opt; do
   case $opt in
     b) build=$OPTARG ;;
@@ -51,15 +51,22 @@ if [ -z "$work" ]; then
 fi
 mkdir -p "$work"
 
-# measure FILE COMMAND...: runs the command, appends "seconds kilobytes".
+# measure FILE STDOUT COMMAND...: runs the command with its standard output
+# going to STDOUT, appends "seconds kilobytes" (wall time to the millisecond,
+# from just before the start to just after the end, the same for every
+# command measured).
 measure() {
   out=$1
-  shift
-  /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" >/dev/null 2>&1 || {
+  to=$2
+  shift 2
+  t0=$(date +%s%N)
+  /usr/bin/time -f '%M' -o "$work/time.txt" "$@" >"$to" 2>/dev/null || {
     echo "$0: failed: $*" >&2
     exit 1
   }
-  cat "$work/time.txt" >>"$out"
+  t1=$(date +%s%N)
+  echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }') \
+$(cat "$work/time.txt")" >>"$out"
 }
 best() { sort -n "$1" | head -n 1 | cut -d' ' -f1; }
 peak() { sort -n -k2 "$1" | tail -n 1 | cut -d' ' -f2; }
@@ -79,8 +86,8 @@ for side in "$@"; do
   i=0
   while [ $i -lt "$runs" ]; do
     rm -f "$work/out.sdf" "$work/copy.sdf"
-    measure "$work/conv.txt" "$tovrel" "$in" "$work/out.sdf"
-    measure "$work/cat.txt" sh -c "cat '$work/out.sdf' > '$work/copy.sdf'"
+    measure "$work/conv.txt" /dev/null "$tovrel" "$in" "$work/out.sdf"
+    measure "$work/cat.txt" "$work/copy.sdf" cat "$work/out.sdf"
     i=$((i + 1))
   done
   t=$(best "$work/conv.txt")
@@ -89,12 +96,30 @@ for side in "$@"; do
     "$(mib "$(peak "$work/conv.txt")")" "<= 64"
 
   if [ "$side" = 4096 ]; then
+    # The binary form (-b), against cat of its own output.
+    : >"$work/convb.txt"
+    : >"$work/catb.txt"
+    i=0
+    while [ $i -lt "$runs" ]; do
+      rm -f "$work/outb.sdf" "$work/copy.sdf"
+      measure "$work/convb.txt" /dev/null "$tovrel" -b "$in" "$work/outb.sdf"
+      measure "$work/catb.txt" "$work/copy.sdf" cat "$work/outb.sdf"
+      i=$((i + 1))
+    done
+    t=$(best "$work/convb.txt")
+    c=$(best "$work/catb.txt")
+    printf '%-12s %10s %10s %8s %7s %11s %7s\n' "${side}x$side -b" "$t" "$c" "$(ratio "$t" "$c")" \
+      "<= 2" "$(mib "$(peak "$work/convb.txt")")" "<= 64"
+    rm -f "$work/outb.sdf"
+  fi
+
+  if [ "$side" = 4096 ]; then
     : >"$work/info.txt"
     : >"$work/gwy.txt"
     i=0
     while [ $i -lt "$runs" ]; do
-      measure "$work/info.txt" "$info" "$work/out.sdf"
-      [ -z "$gwy" ] || measure "$work/gwy.txt" "$gwy" "$work/out.sdf"
+      measure "$work/info.txt" /dev/null "$info" "$work/out.sdf"
+      [ -z "$gwy" ] || measure "$work/gwy.txt" /dev/null "$gwy" "$work/out.sdf"
       i=$((i + 1))
     done
     import_line="import $side: tovrel-info $(best "$work/info.txt") s, \
