@@ -122,6 +122,7 @@ TEST(DataSection, OffsetAndDifferencesCoverTheWhole32BitRange) {
 TEST(DataSection, BufferedNumbersMatchPrintfAcrossBufferRefills) {
   std::vector<std::uint32_t> values = {0u, 4294967295u, 4294967294u, 2147483648u};
   for (std::uint32_t v = 0; v < 100000; ++v) values.push_back(v);
+  for (std::uint32_t v = 100000; v < 100000000; v += 997) values.push_back(v);
   std::mt19937 rng(7);
   for (int i = 0; i < 100000; ++i) values.push_back(rng() >> (rng() % 32));
   for (std::uint32_t p = 1; p <= 1000000000u; p *= 10) {
