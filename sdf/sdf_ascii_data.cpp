@@ -1,6 +1,7 @@
 // The ASCII data section, read in chunks of whole lines on every processor:
 // each chunk's values are read on their own and put in place in chunk order.
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -40,6 +41,48 @@ std::uint64_t integer_max(int type) {
 
 constexpr std::size_t kNoEnd = static_cast<std::size_t>(-1);
 
+// Characters readable after a chunk's lines: its stop and room for an
+// eight-character look at the last token.
+constexpr std::size_t kPadding = 1 + 8;
+
+// How many of the eight characters at `p` are decimal digits before the
+// first one that is not (0 to 7), or 8 when all are: all eight looked at
+// at once.
+inline int digits_ahead(const char* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::uint64_t chars = 0;
+    std::memcpy(&chars, p, 8);
+    // Per character c - '0', then marked when that is below 0 or above 9.
+    // A borrow or carry only reaches the characters after the first one
+    // marked, which do not count.
+    const std::uint64_t t = chars - 0x3030303030303030ULL;
+    const std::uint64_t marks = (t | (t + 0x7676767676767676ULL)) & 0x8080808080808080ULL;
+    return marks == 0 ? 8 : std::countr_zero(marks) / 8;
+  } else {
+    int n = 0;
+    while (n < 8 && static_cast<unsigned char>(p[n] - '0') < 10) ++n;
+    return n;
+  }
+}
+
+// The value of the 1 to 8 decimal digits at `p`, the eight characters at `p`
+// combined in three multiplications (the digits moved to the end of the
+// eight, the places before them counting as zeros).
+inline std::uint64_t digits_value(const char* p, int len) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::uint64_t v = 0;
+    std::memcpy(&v, p, 8);
+    v <<= 8 * (8 - len);
+    v = ((v & 0x0F0F0F0F0F0F0F0FULL) * 2561) >> 8;      // pairs of digits
+    v = ((v & 0x00FF00FF00FF00FFULL) * 6553601) >> 16;  // groups of four
+    return ((v & 0x0000FFFF0000FFFFULL) * 42949672960001ULL) >> 32;
+  } else {
+    std::uint64_t v = 0;
+    for (int i = 0; i < len; ++i) v = v * 10 + static_cast<unsigned>(p[i] - '0');
+    return v;
+  }
+}
+
 // What the lines of one chunk hold.
 struct ChunkValues {
   std::size_t count = 0;     // values read
@@ -49,7 +92,8 @@ struct ChunkValues {
 
 // Reads the values of the lines in text[0, size): whole lines (the last one
 // may lack its line break at the end of the file), followed by a '\n' at
-// text[size] that is not part of them and stops every scan. The values go
+// text[size] that is not part of them and stops every scan, and by eight
+// more readable characters. The values go
 // to `patterns`, or to `doubles` for DOUBLE. A line whose first character
 // other than a space or tab is '*' ends the section; a ';' starts a comment
 // that runs to the end of its line. A token of plain digits (what the
@@ -85,6 +129,18 @@ ChunkValues read_lines(const char* text, std::size_t size, int type, std::uint64
       if (c == ';') {
         q = line_end(q);
         break;
+      }
+      if (max > 0) {
+        if (const int len = digits_ahead(q); len > 0 && (blank(q[len]) || q[len] == ';')) {
+          const std::uint64_t v = digits_value(q, len);
+          if (v > max) {
+            r.ok = false;
+            break;
+          }
+          patterns[at++] = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+          q += len;
+          continue;
+        }
       }
       const char* const token = q;
       std::uint64_t v = 0;
@@ -169,7 +225,7 @@ class AsciiData final : private ChunkJob {
 
  private:
   struct Slot {
-    HookArray<char> text;  // capacity + 1: the stop after the lines
+    HookArray<char> text;  // capacity + kPadding
     std::size_t capacity = 0;
     std::size_t size = 0;
     HookArray<std::int32_t> patterns;  // capacity / 2 + 1 each: the most
@@ -184,7 +240,7 @@ class AsciiData final : private ChunkJob {
     HookArray<std::int32_t> patterns;
     HookArray<double> doubles;
     const std::size_t values = capacity / 2 + 1;
-    if (!text.allocate(capacity + 1)) return false;
+    if (!text.allocate(capacity + kPadding)) return false;
     if (type_ == DT_DOUBLE ? !doubles.allocate(values) : !patterns.allocate(values)) return false;
     if (keep > 0) std::memcpy(text.get(), s.text.get(), keep);
     s.text = std::move(text);
@@ -231,6 +287,7 @@ class AsciiData final : private ChunkJob {
     }
     if (s.size == 0) return Take::kEnd;
     s.text[s.size] = '\n';
+    std::memset(s.text.get() + s.size + 1, 0, kPadding - 1);
     return Take::kTaken;
   }
 
