@@ -142,7 +142,7 @@ void BM_Conversion(benchmark::State& state) {
 }
 
 // The streamed conversion tovrel runs, on the calling thread alone
-// (threads 0) or with that many formatting threads.
+// (threads 0) or with that many threads besides it.
 void BM_Streamed(benchmark::State& state) {
   Measurement& m = measurement();
   const int threads = static_cast<int>(state.range(0));
