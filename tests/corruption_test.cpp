@@ -58,8 +58,9 @@ std::string without_mod_date(const std::string& path) {
 }
 
 // Also converts the file as tovrel does (streamed, never holding the
-// blocks): it must refuse exactly what the reader refuses, with the same
-// code and no output, and write what the reader and the writer would.
+// blocks), in both forms: it must refuse exactly what the reader refuses,
+// with the same code and no output, and write what the reader and the
+// writer would.
 void read_bytes_as_data_file(const ScratchDir& dir, const std::vector<std::uint8_t>& bytes,
                              DataRead& r) {
   std::string path = dir.file("damaged.dat");
@@ -67,14 +68,19 @@ void read_bytes_as_data_file(const ScratchDir& dir, const std::vector<std::uint8
   r.code = read_data_file(path.c_str(), &r.header, &r.intensity, &r.phase);
 
   const std::string streamed = dir.file("streamed.sdf"), written = dir.file("written.sdf");
-  std::remove(streamed.c_str());
-  ConvertStage stage = ConvertStage::kNone;
-  EXPECT_EQ(convert_data_file(path.c_str(), streamed.c_str(), OutputMode::kReplace, &stage),
-            r.code);
-  if (r.code != ERR_NONE) {
-    EXPECT_EQ(stage, ConvertStage::kRead);
-    EXPECT_FALSE(std::filesystem::exists(streamed));
-  } else if (sdf_export(written.c_str(), &r.header, &r.intensity, &r.phase) == ERR_NONE) {
+  for (SdfForm form : {SdfForm::kBinary, SdfForm::kAscii}) {  // the ASCII one kept
+    std::remove(streamed.c_str());
+    ConvertStage stage = ConvertStage::kNone;
+    EXPECT_EQ(
+        convert_data_file(path.c_str(), streamed.c_str(), OutputMode::kReplace, &stage, -1, form),
+        r.code);
+    if (r.code != ERR_NONE) {
+      EXPECT_EQ(stage, ConvertStage::kRead);
+      EXPECT_FALSE(std::filesystem::exists(streamed));
+    }
+  }
+  if (r.code == ERR_NONE &&
+      sdf_export(written.c_str(), &r.header, &r.intensity, &r.phase) == ERR_NONE) {
     EXPECT_EQ(without_mod_date(streamed), without_mod_date(written));
   }
 }
