@@ -260,7 +260,7 @@ class AsciiData final : private ChunkJob {
     std::size_t have = carry_.size();
     if (eof_ && have == 0) return Take::kEnd;
     if (!make_room(s, std::max(chunk_bytes_, 2 * have), 0)) return stop(ERR_NO_MEM);
-    std::memcpy(s.text.get(), carry_.data(), have);
+    if (have > 0) std::memcpy(s.text.get(), carry_.data(), have);
     carry_.clear();
     std::FILE* f = lines_.file();
     for (;;) {

@@ -199,7 +199,7 @@ class LineReader {
   // the rest of the file. Only when nothing is pending.
   void put_back(const char* text, std::size_t size) {
     if (size > buf_.size()) buf_.resize(size);
-    std::memcpy(buf_.data(), text, size);
+    if (size > 0) std::memcpy(buf_.data(), text, size);
     pos_ = 0;
     len_ = size;
     consumed_ -= size;
