@@ -173,7 +173,8 @@ ChunkValues read_lines(const char* text, std::size_t size, int type, std::uint64
   return r;
 }
 
-constexpr int kMaxThreads = 16;
+// At most eight threads: 16 slots of 768 KiB (text and values) stay within 12 MiB.
+constexpr int kMaxThreads = 8;
 
 // The data section as a chunk job: chunks are taken off the file in turn
 // (each ends after its last line break; the part of a line after it starts

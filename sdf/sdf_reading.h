@@ -230,7 +230,7 @@ std::int32_t read_ascii_header(LineReader& lines, SdfHeader& s);
 // into `doubles` for the DOUBLE type, up to and including its '*' line; the
 // lines after it are left to `lines`. The text is read in chunks of
 // `chunk_bytes` (longer when a line is) that up to `threads` threads read
-// (the calling one included; -1: one a processor).
+// (the calling one included; -1: one a processor, at most eight).
 inline constexpr std::size_t kAsciiChunkBytes = 256 * 1024;
 std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, PhaseRecord& phase,
                              HookArray<double>& doubles, int threads = -1,
