@@ -190,7 +190,11 @@ class AsciiData final : private ChunkJob {
         n_(static_cast<std::size_t>(phase.count)),
         phase_(phase),
         doubles_(doubles),
-        chunk_bytes_(std::max<std::size_t>(chunk_bytes, 2)) {}
+        // A small section gets small chunks (4 KiB at least): sixteen
+        // characters a value is more than the text of most files needs (a
+        // longer text is read in more chunks).
+        chunk_bytes_(std::max<std::size_t>(
+            2, std::min(chunk_bytes, std::max<std::size_t>(16 * n_ + 64, 4096)))) {}
 
   std::int32_t read(int threads) {
     if (threads < 0) threads = static_cast<int>(std::thread::hardware_concurrency());
