@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -260,8 +261,17 @@ class AsciiData final : private ChunkJob {
     return Take::kStop;
   }
 
+  // Runs on any of the threads: running out of memory for the carried part
+  // of a line stops the reading instead of escaping the thread.
   Take take(int, std::size_t, std::size_t slot) override {
-    Slot& s = slots_[slot];
+    try {
+      return take_chunk(slots_[slot]);
+    } catch (const std::bad_alloc&) {
+      return stop(ERR_NO_MEM);
+    }
+  }
+
+  Take take_chunk(Slot& s) {
     std::size_t have = carry_.size();
     if (eof_ && have == 0) return Take::kEnd;
     if (!make_room(s, std::max(chunk_bytes_, 2 * have), 0)) return stop(ERR_NO_MEM);
