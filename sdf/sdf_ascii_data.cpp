@@ -131,9 +131,17 @@ ChunkValues read_lines(const char* text, std::size_t size, int type, std::uint64
         q = line_end(q);
         break;
       }
+      const char* const token = q;
       if (max > 0) {
-        if (const int len = digits_ahead(q); len > 0 && (blank(q[len]) || q[len] == ';')) {
-          const std::uint64_t v = digits_value(q, len);
+        // A token of plain digits: eight at a time, then one by one (up to
+        // 18 in all, which cannot overflow).
+        int len = digits_ahead(q);
+        std::uint64_t v = len > 0 ? digits_value(q, len) : 0;
+        if (len == 8) {
+          while (len <= 18 && static_cast<unsigned char>(q[len] - '0') < 10)
+            v = v * 10 + static_cast<unsigned>(q[len++] - '0');
+        }
+        if (len > 0 && len <= 18 && (blank(q[len]) || q[len] == ';')) {
           if (v > max) {
             r.ok = false;
             break;
@@ -142,18 +150,6 @@ ChunkValues read_lines(const char* text, std::size_t size, int type, std::uint64
           q += len;
           continue;
         }
-      }
-      const char* const token = q;
-      std::uint64_t v = 0;
-      while (static_cast<unsigned char>(*q - '0') < 10)
-        v = v * 10 + static_cast<unsigned>(*q++ - '0');
-      if (q > token && (blank(*q) || *q == ';') && q - token <= 18 && max > 0) {
-        if (v > max) {
-          r.ok = false;
-          break;
-        }
-        patterns[at++] = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
-        continue;
       }
       while (!blank(*q) && *q != ';') ++q;
       std::int32_t pattern = 0;
