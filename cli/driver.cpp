@@ -17,6 +17,7 @@
 #include "platform/file_io.h"
 #include "platform/output_file.h"
 #include "sdf/sdf_convert.h"
+#include "x3p/x3p_writer.h"
 
 namespace {
 
@@ -26,12 +27,14 @@ void print_usage() {
   std::fputs("\toutput = SDF ascii data file to create\n", stderr);
   std::fputs("\n\tOptions:\n", stderr);
   std::fputs("\t\t-f\twrites output even if file already exists\n", stderr);
+  std::fputs("\t\t-x\twrites an x3p file (ISO 25178-72) instead of SDF\n", stderr);
 }
 
 struct Options {
   std::vector<const CommandArg*> names;
   bool force = false;
   bool binary = false;
+  bool x3p = false;
   // Threads that format one file's values (see convert_data_file): none when
   // several files are converted side by side, one per core already.
   int format_threads = -1;
@@ -51,6 +54,8 @@ bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
         opt.force = true;
       } else if (arg.shown[1] == 'b') {
         opt.binary = true;
+      } else if (arg.shown[1] == 'x') {
+        opt.x3p = true;
       } else {
         return false;
       }
@@ -58,7 +63,8 @@ bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
       opt.names.push_back(&arg);
     }
   }
-  return opt.names.size() >= 2;
+  // An x3p file has no binary SDF form.
+  return opt.names.size() >= 2 && !(opt.x3p && opt.binary);
 }
 
 // True when the file starts with the magic number of a binary data file.
@@ -104,14 +110,16 @@ class Messages {
   std::string text_;
 };
 
-// Reads `in` and writes it to `out` as SDF. `read_failed` tells which side
+// Reads `in` and writes it to `out` as SDF, or x3p with -x. `read_failed` tells which side
 // an error came from.
 std::int32_t convert_file(const char* in, const char* out, OutputMode mode, const Options& opt,
                           bool& read_failed) {
   // Streamed: constant memory, the values formatted on every processor.
   ConvertStage stage = ConvertStage::kNone;
-  const std::int32_t err = convert_data_file(in, out, mode, &stage, opt.format_threads,
-                                             opt.binary ? SdfForm::kBinary : SdfForm::kAscii);
+  const std::int32_t err = opt.x3p
+                               ? convert_data_file_to_x3p(in, out, mode, &stage, opt.format_threads)
+                               : convert_data_file(in, out, mode, &stage, opt.format_threads,
+                                                   opt.binary ? SdfForm::kBinary : SdfForm::kAscii);
   read_failed = stage == ConvertStage::kRead;
   return err;
 }
@@ -191,10 +199,11 @@ int convert_into_directory(const Options& given) {
   const std::size_t n = opt.names.size() - 1;
   std::vector<CommandArg> outputs(n);
   std::map<std::string, std::size_t> taken;
+  const char* extension = opt.x3p ? ".x3p" : ".sdf";
   for (std::size_t i = 0; i < n; ++i) {
     const CommandArg& in = *opt.names[i];
-    outputs[i].value = u_path_in_directory(dir.value.c_str(), in.value.c_str(), ".sdf");
-    outputs[i].shown = u_path_in_directory(dir.shown.c_str(), in.shown.c_str(), ".sdf");
+    outputs[i].value = u_path_in_directory(dir.value.c_str(), in.value.c_str(), extension);
+    outputs[i].shown = u_path_in_directory(dir.shown.c_str(), in.shown.c_str(), extension);
     auto [at, fresh] = taken.emplace(name_key(outputs[i].shown), i);
     if (!fresh) {
       std::fprintf(

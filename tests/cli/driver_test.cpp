@@ -24,7 +24,8 @@ const std::string kUsage =
     "\tinput  = existing Vexa binary data file\n"
     "\toutput = SDF ascii data file to create\n"
     "\n\tOptions:\n"
-    "\t\t-f\twrites output even if file already exists\n";
+    "\t\t-f\twrites output even if file already exists\n"
+    "\t\t-x\twrites an x3p file (ISO 25178-72) instead of SDF\n";
 
 class DriverTest : public TovrelProgramTest {
  protected:
@@ -38,7 +39,9 @@ TEST_F(DriverTest, BadCommandLinesPrintUsage) {
       {},
       {input},
       {input, output, dir.file("third")},
-      {"-x", input, output},
+      {"-y", input, output},
+      {"-x", "-b", input, output},  // an x3p file has no binary form
+      {"-b", "-x", input, output},
       {"-", input, output},
       {"-f", input},
       {input, "-f"},
@@ -180,6 +183,11 @@ TEST_F(DriverTest, ConvertsManyFilesIntoADirectory) {
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("would both be converted to \"" + b_sdf + "\""), std::string::npos) << r.err;
   EXPECT_EQ(listing(), (std::vector<std::string>{"in.sdf"}));
+  // -x: the same into x3p files.
+  r = run({"-x", input, out_dir});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(listing(), (std::vector<std::string>{"in.sdf", "in.x3p"}));
+  EXPECT_EQ(read_text(out_dir + "/in.x3p").rfind("PK\x03\x04", 0), 0u);
 }
 
 // The output is one complete conversion or not there; an old output is kept
@@ -219,6 +227,10 @@ TEST_F(DriverTest, OutputIsCompleteOrAbsent) {
   write_text(output, "keep me");
   const std::string limited = "trap '' XFSZ; ulimit -f 4; exec \"$0\" -f \"$1\" \"$2\"";
   RunResult r = run_program("/bin/sh", {"-c", limited, tovrel_exe(), other, output});
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_EQ(read_text(output), "keep me");
+  const std::string limited_x3p = "trap '' XFSZ; ulimit -f 4; exec \"$0\" -x -f \"$1\" \"$2\"";
+  r = run_program("/bin/sh", {"-c", limited_x3p, tovrel_exe(), other, output});
   EXPECT_EQ(r.status, 5) << r.err;
   EXPECT_EQ(read_text(output), "keep me");
   std::filesystem::remove(output);
