@@ -29,7 +29,6 @@ void print_usage() {
   std::fputs("\toutput = SDF ascii data file to create\n", stderr);
   std::fputs("\n\tOptions:\n", stderr);
   std::fputs("\t\t-f\twrites output even if file already exists\n", stderr);
-  std::fputs("\t\t-x\twrites an x3p file (ISO 25178-72) instead of SDF\n", stderr);
 }
 
 // --help: every form of the command line, what its names mean and every
@@ -48,10 +47,10 @@ struct HelpRow {
 
 constexpr HelpRow kHelpNames[] = {
     {"input", "an existing binary data file"},
-    {"output", "the SDF file to create"},
+    {"output", "the SDF file (or x3p file, with -x) to create"},
     {"directory",
      "an existing directory: every input is converted into it,\n"
-     "named as the input with the extension .sdf"},
+     "named as the input with the extension .sdf (.x3p with -x)"},
 };
 
 constexpr HelpRow kHelpOptions[] = {
@@ -59,6 +58,9 @@ constexpr HelpRow kHelpOptions[] = {
     {"-f",
      "write the output even if it exists (never over the input itself\n"
      "nor over a binary data file)"},
+    {"-x",
+     "write an x3p file (ISO 25178-72) instead of SDF: heights as\n"
+     "doubles, NaN where there is no measurement (not with -b)"},
     {"--", "end the options: every later argument is a file name"},
     {"--help", "print this text and exit"},
     {"--version", "print the version and exit"},

@@ -25,8 +25,7 @@ const std::string kUsage =
     "\tinput  = existing Vexa binary data file\n"
     "\toutput = SDF ascii data file to create\n"
     "\n\tOptions:\n"
-    "\t\t-f\twrites output even if file already exists\n"
-    "\t\t-x\twrites an x3p file (ISO 25178-72) instead of SDF\n";
+    "\t\t-f\twrites output even if file already exists\n";
 
 class DriverTest : public TovrelProgramTest {
  protected:
@@ -69,7 +68,7 @@ TEST_F(DriverTest, HelpAndVersionGoToStandardOutput) {
                           0),
               0u)
         << r.out;
-    for (const char* option : {"\n  -b ", "\n  -f ", "\n  -- ", "\n  --version "})
+    for (const char* option : {"\n  -b ", "\n  -f ", "\n  -x ", "\n  -- ", "\n  --version "})
       EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
   RunResult r = run_program(tovrel_exe(), {"--version", "--help"});
