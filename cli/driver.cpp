@@ -6,8 +6,10 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 
@@ -27,6 +29,75 @@ void print_usage() {
   std::fputs("\toutput = SDF ascii data file to create\n", stderr);
   std::fputs("\n\tOptions:\n", stderr);
   std::fputs("\t\t-f\twrites output even if file already exists\n", stderr);
+}
+
+// --help: every form of the command line, what its names mean and every
+// option, one row each. An option that scan_arguments learns gets its row in
+// kHelpOptions; a row's text may run over several lines ('\n').
+constexpr const char* kHelpForms[] = {
+    "tovrel [options] input output",
+    "tovrel [options] input... directory",
+    "tovrel --help | --version",
+};
+
+struct HelpRow {
+  const char* name;
+  const char* text;
+};
+
+constexpr HelpRow kHelpNames[] = {
+    {"input", "an existing binary data file"},
+    {"output", "the SDF file to create"},
+    {"directory",
+     "an existing directory: every input is converted into it,\n"
+     "named as the input with the extension .sdf"},
+};
+
+constexpr HelpRow kHelpOptions[] = {
+    {"-b", "write the binary form of SDF (bBCR-1.0) instead of the ASCII form"},
+    {"-f",
+     "write the output even if it exists (never over the input itself\n"
+     "nor over a binary data file)"},
+    {"--", "end the options: every later argument is a file name"},
+    {"--help", "print this text and exit"},
+    {"--version", "print the version and exit"},
+};
+
+constexpr const char* kHelpTrailer =
+    "Options and file names may come in any order. Of a short option only the\n"
+    "letter after the hyphen counts (-fq means -f). Messages go to standard error.\n"
+    "\n"
+    "Exit status: 0 converted, 1 bad command line, 2 the input is not an existing\n"
+    "file, 3 the output exists (without -f) or may not be replaced, 4 the input\n"
+    "could not be read, 5 the output could not be written.\n";
+
+void print_help_rows(std::FILE* out, std::span<const HelpRow> rows, int width) {
+  for (const HelpRow& row : rows) {
+    std::fprintf(out, "  %-*s", width, row.name);
+    for (const char* line = row.text;;) {
+      const char* end = std::strchr(line, '\n');
+      std::fprintf(out, "  %.*s\n", static_cast<int>(end ? end - line : std::strlen(line)), line);
+      if (!end) break;
+      line = end + 1;
+      std::fprintf(out, "  %-*s", width, "");
+    }
+  }
+}
+
+void print_help(std::FILE* out) {
+  // One column for the names of both tables: the longest name sets it.
+  int width = 0;
+  for (const HelpRow& row : kHelpNames)
+    width = std::max(width, static_cast<int>(std::strlen(row.name)));
+  for (const HelpRow& row : kHelpOptions)
+    width = std::max(width, static_cast<int>(std::strlen(row.name)));
+  for (const char* form : kHelpForms)
+    std::fprintf(out, "%s%s\n", form == kHelpForms[0] ? "Usage:  " : "        ", form);
+  std::fputs("\nConverts a binary data file into an SDF surface data file.\n\n", out);
+  print_help_rows(out, kHelpNames, width);
+  std::fputs("\nOptions:\n", out);
+  print_help_rows(out, kHelpOptions, width);
+  std::fprintf(out, "\n%s", kHelpTrailer);
 }
 
 struct Options {
@@ -235,6 +306,18 @@ int convert_into_directory(const Options& given) {
 bool file_exists(const char* name) { return u_is_regular_file(name); }
 
 int run_tovrel(const std::vector<CommandArg>& args) {
+  // --help or --version anywhere before "--" answers the request, whatever
+  // else the command line holds; the first of the two wins.
+  for (const CommandArg& arg : args) {
+    if (arg.shown == "--") break;
+    if (arg.shown == "--help" || arg.shown == "--version") {
+      if (arg.shown == "--help")
+        print_help(stdout);
+      else
+        std::fputs("tovrel " TOVREL_VERSION "\n", stdout);
+      return std::fflush(stdout) == 0 && !std::ferror(stdout) ? EXIT_CONVERTED : EXIT_WRITE_FAILED;
+    }
+  }
   Options opt;
   if (!scan_arguments(args, opt)) {
     print_usage();

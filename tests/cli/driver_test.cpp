@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <regex>
 #include <thread>
 
 #ifndef _WIN32
@@ -45,6 +46,7 @@ TEST_F(DriverTest, BadCommandLinesPrintUsage) {
       {"-f", input},
       {input, "-f"},
       {"-f", "-f", input},
+      {"--helpx", input, output},
   };
   for (const auto& args : bad) {
     RunResult r = run(args);
@@ -52,6 +54,35 @@ TEST_F(DriverTest, BadCommandLinesPrintUsage) {
     EXPECT_EQ(r.err, kUsage);
     EXPECT_FALSE(std::filesystem::exists(output));
   }
+}
+
+TEST_F(DriverTest, HelpAndVersionGoToStandardOutput) {
+  // Anywhere before "--", whatever else the line holds; nothing is converted.
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--help"}, {input, output, "--help"}, {"-z", "--help", "--version"}}) {
+    RunResult r = run_program(tovrel_exe(), args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind("Usage:  tovrel [options] input output\n"
+                          "        tovrel [options] input... directory\n",
+                          0),
+              0u)
+        << r.out;
+    for (const char* option : {"\n  -b ", "\n  -f ", "\n  -- ", "\n  --version "})
+      EXPECT_NE(r.out.find(option), std::string::npos) << option;
+  }
+  RunResult r = run_program(tovrel_exe(), {"--version", "--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(std::regex_match(r.out, std::regex("tovrel [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
+  // After "--" it is a file name.
+  r = run({"--", "--help", output});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_FALSE(std::filesystem::exists(output));
+#ifndef _WIN32
+  // A help text that cannot be written is a failure.
+  r = run_program("/bin/sh", {"-c", "exec \"$0\" --help >/dev/full", tovrel_exe()});
+  EXPECT_EQ(r.status, 5);
+#endif
 }
 
 TEST_F(DriverTest, MissingInputIsReportedBeforeAnythingElse) {
