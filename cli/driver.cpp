@@ -18,6 +18,7 @@
 #include "platform/byte_order.h"
 #include "platform/file_io.h"
 #include "platform/output_file.h"
+#include "platform/threads.h"
 #include "sdf/sdf_convert.h"
 #include "x3p/x3p_writer.h"
 
@@ -264,8 +265,8 @@ std::string name_key(const std::string& shown) {
 // file's messages whole, a count at the end. The status of the first failure
 // (in the order given), or 0 when every file was converted.
 int convert_into_directory(const Options& given) {
-  const std::size_t workers = std::min<std::size_t>(
-      given.names.size() - 1, std::max(1u, std::thread::hardware_concurrency()));
+  const std::size_t workers =
+      std::min<std::size_t>(given.names.size() - 1, static_cast<std::size_t>(u_working_threads(0)));
   Options opt = given;
   if (workers > 1) opt.format_threads = 0;
   const CommandArg& dir = *opt.names.back();

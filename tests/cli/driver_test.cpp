@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <map>
 #include <regex>
 #include <thread>
 
@@ -279,28 +281,63 @@ TEST_F(DriverTest, OutputIsCompleteOrAbsent) {
   std::filesystem::remove(link);
   std::filesystem::remove(target);
   EXPECT_EQ(names(), inputs_only);
-
-  // A termination signal mid-write removes the temporary file and ends the
-  // process as the signal does.
-  const std::string big = dir.file("big.dat");
-  write_measurement(big, 4000, 3000);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(open("/dev/null", O_WRONLY), 2);
-    execl(tovrel_exe().c_str(), "tovrel", big.c_str(), output.c_str(), nullptr);
-    _exit(127);
-  }
-  bool writing = false;
-  while (!writing && waitpid(pid, nullptr, WNOHANG) == 0)
-    for (const std::string& n : names()) writing |= n.starts_with(".out.sdf.");
-  kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  RecordProperty("signal_mid_write", writing ? "sent" : "conversion ended first");
-  if (writing) {
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-    std::filesystem::remove(big);
-    EXPECT_EQ(names(), inputs_only);
-  }
 #endif
 }
+
+#ifndef _WIN32
+// A termination signal at any moment of a conversion, of one file or of
+// several side by side, ends the process as the signal does and leaves each
+// output complete or absent, and no temporary file.
+TEST_F(DriverTest, NoTemporarySurvivesASignal) {
+  const std::string out_dir = dir.file("out");
+  std::filesystem::create_directory(out_dir);
+  Measurement m = synthetic_measurement(2, 1500, 1000);
+  std::vector<std::string> folder_form;
+  for (const char* name : {"a.dat", "b.dat", "c.dat", "d.dat"}) {
+    folder_form.push_back(dir.file(name));
+    write_bytes(folder_form.back(), encode_data_file(m.header, &m.intensity, &m.phase));
+  }
+  folder_form.push_back(out_dir);
+  auto outputs = [&] {
+    std::map<std::string, std::uintmax_t> sizes;
+    for (const auto& e : std::filesystem::directory_iterator(out_dir))
+      sizes[e.path().filename().string()] = e.file_size();
+    std::filesystem::remove_all(out_dir);
+    std::filesystem::create_directory(out_dir);
+    return sizes;
+  };
+  for (const auto& args :
+       {std::vector<std::string>{folder_form[0], out_dir + "/a.sdf"}, folder_form}) {
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(run(args).status, 0);
+    const auto whole = std::chrono::steady_clock::now() - start;
+    const auto complete = outputs();
+    std::vector<char*> argv{const_cast<char*>("tovrel")};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    // From before the program starts to after it has ended, then just as the
+    // first temporary file appears.
+    for (int k = 0; k < 30; ++k) {
+      const pid_t pid = fork();
+      if (pid == 0) {
+        dup2(open("/dev/null", O_WRONLY), 2);
+        execv(tovrel_exe().c_str(), argv.data());
+        _exit(127);
+      }
+      siginfo_t ended{};
+      if (k <= 20) std::this_thread::sleep_for(whole * k / 20);
+      while (k > 20 &&
+             waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+             ended.si_pid == 0 && std::filesystem::is_empty(out_dir)) {
+      }
+      kill(pid, SIGTERM);
+      int status = 0;
+      waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFSIGNALED(status) ? WTERMSIG(status) == SIGTERM : WEXITSTATUS(status) == 0)
+          << status;
+      for (const auto& [name, size] : outputs())
+        EXPECT_TRUE(complete.contains(name) && complete.at(name) == size) << name << " at " << k;
+    }
+  }
+}
+#endif
