@@ -3,11 +3,15 @@
 // are local time on both, and file sizes and positions go beyond 32 bits.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 
+#include "errors/errors.h"
 #include "platform/file_io.h"
+#include "platform/output_file.h"
+#include "platform/output_file_calls.h"
 #include "sdf/sdf_writer.h"
 #include "tests/support/test_support.h"
 
@@ -132,4 +136,98 @@ TEST(LargeFiles, SizesAndPositionsBeyondFourGigabytes) {
   EXPECT_FALSE(u_read_at(f.get(), bytes, 2, far));
   EXPECT_FALSE(u_read_at(f.get(), bytes, 1, far + 1));
   EXPECT_EQ(std::fgetc(f.get()), 0x5A);
+}
+
+namespace {
+
+// The output file's branches that a race reaches only now and then, reached
+// through the system calls it makes. The replacements act on `target`.
+OutputFileCalls real_calls;
+std::string target;
+
+std::int32_t write_output(OutputMode mode) {
+  OutputFile f;
+  if (std::int32_t err = f.open(target.c_str(), mode)) return err;
+  std::fputs("new", f.stream());
+  return f.commit();
+}
+
+}  // namespace
+
+TEST(OutputFile, KeepsWhatItMustWhenACallFailsOrAFileAppears) {
+  ScratchDir dir;
+  target = dir.file("out.txt");
+  real_calls = u_output_file_calls;
+  auto only_target = [&] {
+    auto it = std::filesystem::directory_iterator(dir.path());
+    return it != std::filesystem::directory_iterator() && it->path().filename() == "out.txt" &&
+           ++it == std::filesystem::directory_iterator();
+  };
+  // A file of the output's name appears just before the new one is put in
+  // place: kCreateNew leaves it alone and says so.
+#ifdef _WIN32
+  u_output_file_calls.move_file = [](LPCWSTR from, LPCWSTR to, DWORD flags) {
+    write_text(target, "theirs");
+    return real_calls.move_file(from, to, flags);
+  };
+#else
+  u_output_file_calls.link = [](const char* from, const char* to) {
+    write_text(target, "theirs");
+    return real_calls.link(from, to);
+  };
+  u_output_file_calls.rename = [](const char* from, const char* to) {
+    write_text(target, "theirs");
+    return real_calls.rename(from, to);
+  };
+#endif
+  EXPECT_EQ(write_output(OutputMode::kCreateNew), ERR_CANT_CREATE_FILE);
+  EXPECT_EQ(read_text(target), "theirs");
+  EXPECT_TRUE(only_target());
+
+  // The last step fails: kReplace keeps the old file.
+#ifdef _WIN32
+  u_output_file_calls.move_file = [](LPCWSTR, LPCWSTR, DWORD) -> BOOL {
+    SetLastError(ERROR_NOT_SAME_DEVICE);
+    return FALSE;
+  };
+#else
+  u_output_file_calls.rename = [](const char*, const char*) {
+    errno = EXDEV;
+    return -1;
+  };
+#endif
+  EXPECT_EQ(write_output(OutputMode::kReplace), ERR_CANT_WRITE_FILE);
+  EXPECT_EQ(read_text(target), "theirs");
+  EXPECT_TRUE(only_target());
+  u_output_file_calls = real_calls;
+
+  // The close fails: the old file stays.
+  u_output_file_calls.fclose = [](std::FILE* f) {
+    static_cast<void>(real_calls.fclose(f));
+    return EOF;
+  };
+  EXPECT_EQ(write_output(OutputMode::kReplace), ERR_CANT_WRITE_FILE);
+  EXPECT_EQ(read_text(target), "theirs");
+  EXPECT_TRUE(only_target());
+  u_output_file_calls = real_calls;
+
+  // The directory takes no new file: kReplace writes the output in place,
+  // kCreateNew fails.
+#ifdef _WIN32
+  u_output_file_calls.create_file = [](LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                       HANDLE) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  };
+#else
+  u_output_file_calls.open = [](const char*, int, mode_t) {
+    errno = EACCES;
+    return -1;
+  };
+#endif
+  EXPECT_EQ(write_output(OutputMode::kReplace), ERR_NONE);
+  EXPECT_EQ(read_text(target), "new");
+  EXPECT_EQ(write_output(OutputMode::kCreateNew), ERR_CANT_CREATE_FILE);
+  EXPECT_TRUE(only_target());
+  u_output_file_calls = real_calls;
 }
