@@ -11,7 +11,6 @@
 #include <mutex>
 #include <span>
 #include <string>
-#include <thread>
 
 #include "datafile/reader.h"
 #include "errors/errors.h"
@@ -104,9 +103,10 @@ struct Options {
   std::vector<const CommandArg*> names;
   bool force = false;
   bool binary = false;
-  // Threads that format one file's values (see convert_data_file): none when
-  // several files are converted side by side, one per core already.
-  int format_threads = -1;
+  // Threads that convert one file (see convert_data_file): one a processor,
+  // or only the file's own when several files are converted side by side,
+  // one a thread already.
+  int format_threads = 0;
 };
 
 // Applies the argument rules; false on a bad command line.
@@ -255,10 +255,10 @@ std::string name_key(const std::string& shown) {
 // file's messages whole, a count at the end. The status of the first failure
 // (in the order given), or 0 when every file was converted.
 int convert_into_directory(const Options& given) {
-  const std::size_t workers =
-      std::min<std::size_t>(given.names.size() - 1, static_cast<std::size_t>(u_working_threads(0)));
+  const int workers = static_cast<int>(std::min<std::size_t>(
+      given.names.size() - 1, static_cast<std::size_t>(u_working_threads(0))));
   Options opt = given;
-  if (workers > 1) opt.format_threads = 0;
+  if (workers > 1) opt.format_threads = 1;
   const CommandArg& dir = *opt.names.back();
   const std::size_t n = opt.names.size() - 1;
   std::vector<CommandArg> outputs(n);
@@ -279,7 +279,8 @@ int convert_into_directory(const Options& given) {
   std::vector<int> status(n, EXIT_CONVERTED);
   std::atomic<std::size_t> next{0};
   std::mutex print;
-  auto work = [&] {
+  // A thread that cannot be started leaves more files to the others.
+  u_run_threads(workers, [&](int) {
     for (std::size_t i; (i = next.fetch_add(1)) < n;) {
       Messages m(true);
       status[i] = convert_one(*opt.names[i], outputs[i], opt, m);
@@ -287,11 +288,7 @@ int convert_into_directory(const Options& given) {
       std::fputs(m.text().c_str(), stderr);
       std::fflush(stderr);
     }
-  };
-  std::vector<std::thread> threads;
-  for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);
-  work();
-  for (std::thread& t : threads) t.join();
+  });
 
   const auto converted =
       static_cast<std::size_t>(std::count(status.begin(), status.end(), EXIT_CONVERTED));

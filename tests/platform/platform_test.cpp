@@ -7,8 +7,11 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <numeric>
+#include <stdexcept>
 
 #include "errors/errors.h"
+#include "platform/chunk_pipeline.h"
 #include "platform/file_io.h"
 #include "platform/output_file.h"
 #include "platform/output_file_calls.h"
@@ -110,11 +113,11 @@ TEST(LocalTime, ModDateIsTheLocalClockOnEveryPlatform) {
 TEST(LargeFiles, SizesAndPositionsBeyondFourGigabytes) {
   ScratchDir dir;
   const std::string path = dir.file("big.bin");
-  const std::int64_t far = (std::int64_t{5} << 30) + 3;
+  const std::int64_t beyond = (std::int64_t{5} << 30) + 3;
   {
     File f(u_fopen(path.c_str(), "wb"));
     ASSERT_TRUE(f);
-    ASSERT_EQ(u_fseek(f.get(), far), 0);
+    ASSERT_EQ(u_fseek(f.get(), beyond), 0);
     ASSERT_EQ(std::fputc(0x5A, f.get()), 0x5A);
     ASSERT_TRUE(f.close());
   }
@@ -122,19 +125,21 @@ TEST(LargeFiles, SizesAndPositionsBeyondFourGigabytes) {
   EXPECT_TRUE(u_is_regular_file(path.c_str()));
   File f(u_fopen(u_wide_path_from_utf8(path).c_str(), "rb"));
   ASSERT_TRUE(f);
-  EXPECT_EQ(u_file_size(f.get()), far + 1);
-  ASSERT_EQ(u_fseek(f.get(), far), 0);
+  // Unbuffered, every read of the stream starts at the file's own position.
+  ASSERT_EQ(std::setvbuf(f.get(), nullptr, _IONBF, 0), 0);
+  EXPECT_EQ(u_file_size(f.get()), beyond + 1);
+  ASSERT_EQ(u_fseek(f.get(), beyond), 0);
   EXPECT_EQ(std::fgetc(f.get()), 0x5A);
   EXPECT_EQ(std::fgetc(f.get()), EOF);
-  ASSERT_EQ(u_fseek(f.get(), far - 1), 0);
+  ASSERT_EQ(u_fseek(f.get(), beyond - 1), 0);
   EXPECT_EQ(std::fgetc(f.get()), 0);
   // Reads at a place leave the stream where it was, and fail when the file
   // ends first.
   unsigned char bytes[2] = {1, 1};
-  EXPECT_TRUE(u_read_at(f.get(), bytes, 2, far - 1));
+  EXPECT_TRUE(u_read_at(f.get(), bytes, 2, beyond - 1));
   EXPECT_EQ(bytes[0] * 256 + bytes[1], 0x5A);
-  EXPECT_FALSE(u_read_at(f.get(), bytes, 2, far));
-  EXPECT_FALSE(u_read_at(f.get(), bytes, 1, far + 1));
+  EXPECT_FALSE(u_read_at(f.get(), bytes, 2, beyond));
+  EXPECT_FALSE(u_read_at(f.get(), bytes, 1, beyond + 1));
   EXPECT_EQ(std::fgetc(f.get()), 0x5A);
 }
 
@@ -230,4 +235,37 @@ TEST(OutputFile, KeepsWhatItMustWhenACallFailsOrAFileAppears) {
   EXPECT_EQ(write_output(OutputMode::kCreateNew), ERR_CANT_CREATE_FILE);
   EXPECT_TRUE(only_target());
   u_output_file_calls = real_calls;
+}
+
+// Chunks are handed on in order whatever the thread count, each from its
+// slot c % slots; an exception out of a callback reaches the caller once
+// every thread has stopped.
+TEST(ChunkPipeline, HandsOnInOrderAndCarriesExceptions) {
+  struct Job final : ChunkJob {
+    std::size_t throw_at = 0;
+    std::vector<std::size_t> in_slot = std::vector<std::size_t>(kMaxSlots);
+    std::vector<std::size_t> handed;
+    Take take(int, std::size_t chunk, std::size_t) override {
+      return chunk == 100 ? Take::kEnd : Take::kTaken;
+    }
+    void process(int, std::size_t chunk, std::size_t slot) override {
+      if (chunk + 1 == throw_at) throw std::runtime_error("chunk");
+      in_slot[slot] = chunk;
+    }
+    bool hand_on(std::size_t chunk, std::size_t slot) override {
+      handed.push_back(in_slot[slot] == chunk && slot == chunk % 5 ? chunk : 1000);
+      return true;
+    }
+  };
+  for (int threads : {1, 3, kMaxThreads + 4}) {
+    Job job;
+    EXPECT_EQ(run_chunks(job, threads, 5), 100u);
+    std::vector<std::size_t> order(100);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    EXPECT_EQ(job.handed, order) << threads;
+    Job failing;
+    failing.throw_at = 40;
+    EXPECT_THROW(run_chunks(failing, threads, 5), std::runtime_error);
+    EXPECT_LT(failing.handed.size(), 40u);
+  }
 }
