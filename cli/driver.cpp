@@ -19,6 +19,7 @@
 #include "platform/output_file.h"
 #include "platform/threads.h"
 #include "sdf/sdf_convert.h"
+#include "x3p/x3p_writer.h"
 
 namespace {
 
@@ -46,10 +47,10 @@ struct HelpRow {
 
 constexpr HelpRow kHelpNames[] = {
     {"input", "an existing binary data file"},
-    {"output", "the SDF file to create"},
+    {"output", "the SDF file (or x3p file, with -x) to create"},
     {"directory",
      "an existing directory: every input is converted into it,\n"
-     "named as the input with the extension .sdf"},
+     "named as the input with the extension .sdf (.x3p with -x)"},
 };
 
 constexpr HelpRow kHelpOptions[] = {
@@ -57,6 +58,9 @@ constexpr HelpRow kHelpOptions[] = {
     {"-f",
      "write the output even if it exists (never over the input itself\n"
      "nor over a binary data file)"},
+    {"-x",
+     "write an x3p file (ISO 25178-72) instead of SDF: heights as\n"
+     "doubles, NaN where there is no measurement (not with -b)"},
     {"--", "end the options: every later argument is a file name"},
     {"--help", "print this text and exit"},
     {"--version", "print the version and exit"},
@@ -103,6 +107,7 @@ struct Options {
   std::vector<const CommandArg*> names;
   bool force = false;
   bool binary = false;
+  bool x3p = false;
   // Threads that convert one file (see convert_data_file): one a processor,
   // or only the file's own when several files are converted side by side,
   // one a thread already.
@@ -123,6 +128,8 @@ bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
         opt.force = true;
       } else if (arg.shown[1] == 'b') {
         opt.binary = true;
+      } else if (arg.shown[1] == 'x') {
+        opt.x3p = true;
       } else {
         return false;
       }
@@ -130,7 +137,8 @@ bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
       opt.names.push_back(&arg);
     }
   }
-  return opt.names.size() >= 2;
+  // An x3p file has no binary SDF form.
+  return opt.names.size() >= 2 && !(opt.x3p && opt.binary);
 }
 
 // True when the file starts with the magic number of a binary data file.
@@ -176,14 +184,16 @@ class Messages {
   std::string text_;
 };
 
-// Reads `in` and writes it to `out` as SDF. `read_failed` tells which side
+// Reads `in` and writes it to `out` as SDF, or x3p with -x. `read_failed` tells which side
 // an error came from.
 std::int32_t convert_file(const char* in, const char* out, OutputMode mode, const Options& opt,
                           bool& read_failed) {
   // Streamed: constant memory, the values formatted on every processor.
   ConvertStage stage = ConvertStage::kNone;
-  const std::int32_t err = convert_data_file(in, out, mode, &stage, opt.format_threads,
-                                             opt.binary ? SdfForm::kBinary : SdfForm::kAscii);
+  const std::int32_t err = opt.x3p
+                               ? convert_data_file_to_x3p(in, out, mode, &stage, opt.format_threads)
+                               : convert_data_file(in, out, mode, &stage, opt.format_threads,
+                                                   opt.binary ? SdfForm::kBinary : SdfForm::kAscii);
   read_failed = stage == ConvertStage::kRead;
   return err;
 }
@@ -263,10 +273,11 @@ int convert_into_directory(const Options& given) {
   const std::size_t n = opt.names.size() - 1;
   std::vector<CommandArg> outputs(n);
   std::map<std::string, std::size_t> taken;
+  const char* extension = opt.x3p ? ".x3p" : ".sdf";
   for (std::size_t i = 0; i < n; ++i) {
     const CommandArg& in = *opt.names[i];
-    outputs[i].value = u_path_in_directory(dir.value.c_str(), in.value.c_str(), ".sdf");
-    outputs[i].shown = u_path_in_directory(dir.shown.c_str(), in.shown.c_str(), ".sdf");
+    outputs[i].value = u_path_in_directory(dir.value.c_str(), in.value.c_str(), extension);
+    outputs[i].shown = u_path_in_directory(dir.shown.c_str(), in.shown.c_str(), extension);
     auto [at, fresh] = taken.emplace(name_key(outputs[i].shown), i);
     if (!fresh) {
       std::fprintf(

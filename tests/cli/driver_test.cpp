@@ -41,7 +41,9 @@ TEST_F(DriverTest, BadCommandLinesPrintUsage) {
       {},
       {input},
       {input, output, dir.file("third")},
-      {"-x", input, output},
+      {"-y", input, output},
+      {"-x", "-b", input, output},  // an x3p file has no binary form
+      {"-b", "-x", input, output},
       {"-", input, output},
       {"-f", input},
       {input, "-f"},
@@ -68,7 +70,7 @@ TEST_F(DriverTest, HelpAndVersionGoToStandardOutput) {
                           0),
               0u)
         << r.out;
-    for (const char* option : {"\n  -b ", "\n  -f ", "\n  -- ", "\n  --version "})
+    for (const char* option : {"\n  -b ", "\n  -f ", "\n  -x ", "\n  -- ", "\n  --version "})
       EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
   RunResult r = run_program(tovrel_exe(), {"--version", "--help"});
@@ -215,6 +217,11 @@ TEST_F(DriverTest, ConvertsManyFilesIntoADirectory) {
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("would both be converted to \"" + b_sdf + "\""), std::string::npos) << r.err;
   EXPECT_EQ(listing(), (std::vector<std::string>{"in.sdf"}));
+  // -x: the same into x3p files.
+  r = run({"-x", input, out_dir});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(listing(), (std::vector<std::string>{"in.sdf", "in.x3p"}));
+  EXPECT_EQ(read_text(out_dir + "/in.x3p").rfind("PK\x03\x04", 0), 0u);
 }
 
 // The output is one complete conversion or not there; an old output is kept
@@ -254,6 +261,10 @@ TEST_F(DriverTest, OutputIsCompleteOrAbsent) {
   write_text(output, "keep me");
   const std::string limited = "trap '' XFSZ; ulimit -f 4; exec \"$0\" -f \"$1\" \"$2\"";
   RunResult r = run_program("/bin/sh", {"-c", limited, tovrel_exe(), other, output});
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_EQ(read_text(output), "keep me");
+  const std::string limited_x3p = "trap '' XFSZ; ulimit -f 4; exec \"$0\" -x -f \"$1\" \"$2\"";
+  r = run_program("/bin/sh", {"-c", limited_x3p, tovrel_exe(), other, output});
   EXPECT_EQ(r.status, 5) << r.err;
   EXPECT_EQ(read_text(output), "keep me");
   std::filesystem::remove(output);
