@@ -21,6 +21,7 @@
 #include "platform/command_args.h"
 #include "platform/directory.h"
 #include "platform/file_io.h"
+#include "platform/threads.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ std::string name_key(const std::string& shown) {
 class Batch {
  public:
   Batch(const Options& opt, Console& console, Report& report)
-      : opt_(opt), console_(console), report_(report), ext_(".sdf") {}
+      : opt_(opt), console_(console), report_(report), ext_(opt.x3p ? ".x3p" : ".sdf") {}
 
   int run();
 
@@ -391,8 +392,10 @@ int Batch::run() {
   std::stable_sort(order.begin(), order.end(),
                    [&](std::uint32_t a, std::uint32_t b) { return jobs_[a].size > jobs_[b].size; });
 
+  // One file a thread; the thread cap also bounds the temporary files a
+  // signal handler removes.
   const std::size_t workers = std::max<std::size_t>(
-      1, std::min<std::size_t>(order.size(), std::max(1u, std::thread::hardware_concurrency())));
+      1, std::min<std::size_t>(order.size(), static_cast<std::size_t>(u_working_threads(0))));
   Options opt = opt_;
   if (workers > 1) opt.format_threads = 0;
   {

@@ -14,6 +14,7 @@ struct Options {
   std::vector<const CommandArg*> names;
   bool force = false;
   bool binary = false;
+  bool x3p = false;                        // -x
   bool recursive = false;                  // -r: SOURCE... DIRECTORY
   bool update = false;                     // -u: skip outputs not older than their input
   bool quiet = false;                      // -q: only failures and the summary

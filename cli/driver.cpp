@@ -6,7 +6,9 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <span>
 #include <string>
 
 #include "cli/batch.h"
@@ -18,6 +20,7 @@
 #include "platform/file_io.h"
 #include "platform/output_file.h"
 #include "sdf/sdf_convert.h"
+#include "x3p/x3p_writer.h"
 
 namespace {
 
@@ -27,6 +30,101 @@ void print_usage() {
   std::fputs("\toutput = SDF ascii data file to create\n", stderr);
   std::fputs("\n\tOptions:\n", stderr);
   std::fputs("\t\t-f\twrites output even if file already exists\n", stderr);
+}
+
+// --help: every form of the command line, what its names mean and every
+// option, one row each. An option that scan_arguments learns gets its row in
+// kHelpOptions; a row's text may run over several lines ('\n').
+constexpr const char* kHelpForms[] = {
+    "tovrel [options] input output",
+    "tovrel [options] input... directory",
+    "tovrel [options] -r source... directory",
+    "tovrel [options] --files-from list [name...] directory",
+    "tovrel --help | --version",
+};
+
+struct HelpRow {
+  const char* name;
+  const char* text;
+};
+
+constexpr HelpRow kHelpNames[] = {
+    {"input", "an existing binary data file"},
+    {"output", "the SDF file (or x3p file, with -x) to create"},
+    {"directory",
+     "an existing directory: every input is converted into it,\n"
+     "named as the input with the extension .sdf (.x3p with -x);\n"
+     "with -r it is made when it is missing"},
+    {"source",
+     "a folder: every data file below it (known by its first bytes,\n"
+     "not its name) goes to the same place below directory"},
+};
+
+constexpr HelpRow kHelpOptions[] = {
+    {"-b", "write the binary form of SDF (bBCR-1.0) instead of the ASCII form"},
+    {"-f",
+     "write the output even if it exists (never over the input itself\n"
+     "nor over a binary data file)"},
+    {"-x",
+     "write an x3p file (ISO 25178-72) instead of SDF: heights as\n"
+     "doubles, NaN where there is no measurement (not with -b)"},
+    {"-r",
+     "convert folder trees: each source's data files into directory,\n"
+     "keeping their folders; other files are skipped and counted;\n"
+     "links to folders are not followed"},
+    {"-u",
+     "skip an input whose output exists and is not older than it;\n"
+     "replace an older output (as cp -u and make)"},
+    {"-q", "print only failures and the summary"},
+    {"-0", "the list's names end with NUL instead of a line break"},
+    {"--files-from list",
+     "read more names from list, one a line (- for standard input);\n"
+     "with -r each keeps its folders below directory"},
+    {"--report file",
+     "append a JSON line for each input to file as it ends: input,\n"
+     "output, status, error, bytes_in, bytes_out, seconds"},
+    {"--", "end the options: every later argument is a file name"},
+    {"--help", "print this text and exit"},
+    {"--version", "print the version and exit"},
+};
+
+constexpr const char* kHelpTrailer =
+    "Options and file names may come in any order. Of a short option only the\n"
+    "letter after the hyphen counts (-fq means -f; write -r -u, not -ru). Messages\n"
+    "go to standard error; on a terminal a progress line shows files done, bytes\n"
+    "per second and the time left.\n"
+    "\n"
+    "Exit status: 0 converted, 1 bad command line, 2 the input is not an existing\n"
+    "file, 3 the output exists (without -f) or may not be replaced, 4 the input\n"
+    "could not be read, 5 the output could not be written.\n";
+
+void print_help_rows(std::FILE* out, std::span<const HelpRow> rows, int width) {
+  for (const HelpRow& row : rows) {
+    std::fprintf(out, "  %-*s", width, row.name);
+    for (const char* line = row.text;;) {
+      const char* end = std::strchr(line, '\n');
+      std::fprintf(out, "  %.*s\n", static_cast<int>(end ? end - line : std::strlen(line)), line);
+      if (!end) break;
+      line = end + 1;
+      std::fprintf(out, "  %-*s", width, "");
+    }
+  }
+}
+
+void print_help(std::FILE* out) {
+  // One column for the names of both tables: the longest name sets it.
+  int width = 0;
+  for (const HelpRow& row : kHelpNames)
+    width = std::max(width, static_cast<int>(std::strlen(row.name)));
+  for (const HelpRow& row : kHelpOptions)
+    width = std::max(width, static_cast<int>(std::strlen(row.name)));
+  for (const char* form : kHelpForms)
+    std::fprintf(out, "%s%s\n", form == kHelpForms[0] ? "Usage:  " : "        ", form);
+  std::fputs("\nConverts a binary data file into an SDF surface data file.\n\n", out);
+  print_help_rows(out, kHelpNames, width);
+  std::fputs("\nOptions:\n", out);
+  print_help_rows(out, kHelpOptions, width);
+  std::fprintf(out, "\n%s", kHelpTrailer);
 }
 
 // Applies the argument rules; false on a bad command line.
@@ -53,6 +151,9 @@ bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
         case 'b':
           opt.binary = true;
           break;
+        case 'x':
+          opt.x3p = true;
+          break;
         case 'r':
           opt.recursive = true;
           break;
@@ -72,7 +173,8 @@ bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
       opt.names.push_back(&arg);
     }
   }
-  return opt.names.size() >= (opt.files_from ? 1u : 2u);
+  // An x3p file has no binary SDF form.
+  return opt.names.size() >= (opt.files_from ? 1u : 2u) && !(opt.x3p && opt.binary);
 }
 
 }  // namespace
@@ -138,15 +240,16 @@ void Messages::print(const char* format, ...) {
 
 namespace {
 
-// Reads `in` and writes it to `out` as SDF. `read_failed` tells which side
+// Reads `in` and writes it to `out` as SDF, or x3p with -x. `read_failed` tells which side
 // an error came from.
 std::int32_t convert_file(const char* in, const char* out, OutputMode mode, const Options& opt,
                           bool& read_failed, std::atomic<std::int64_t>* progress) {
   // Streamed: constant memory, the values formatted on every processor.
   ConvertStage stage = ConvertStage::kNone;
   const std::int32_t err =
-      convert_data_file(in, out, mode, &stage, opt.format_threads,
-                        opt.binary ? SdfForm::kBinary : SdfForm::kAscii, progress);
+      opt.x3p ? convert_data_file_to_x3p(in, out, mode, &stage, opt.format_threads)
+              : convert_data_file(in, out, mode, &stage, opt.format_threads,
+                                  opt.binary ? SdfForm::kBinary : SdfForm::kAscii, progress);
   read_failed = stage == ConvertStage::kRead;
   return err;
 }
@@ -232,6 +335,18 @@ int convert_one(const CommandArg& input, const CommandArg& output, const Options
 bool file_exists(const char* name) { return u_is_regular_file(name); }
 
 int run_tovrel(const std::vector<CommandArg>& args, bool terminal) {
+  // --help or --version anywhere before "--" answers the request, whatever
+  // else the command line holds; the first of the two wins.
+  for (const CommandArg& arg : args) {
+    if (arg.shown == "--") break;
+    if (arg.shown == "--help" || arg.shown == "--version") {
+      if (arg.shown == "--help")
+        print_help(stdout);
+      else
+        std::fputs("tovrel " TOVREL_VERSION "\n", stdout);
+      return std::fflush(stdout) == 0 && !std::ferror(stdout) ? EXIT_CONVERTED : EXIT_WRITE_FAILED;
+    }
+  }
   Options opt;
   if (!scan_arguments(args, opt)) {
     print_usage();

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
+#include <regex>
 #include <thread>
 
 #ifndef _WIN32
@@ -39,13 +41,16 @@ TEST_F(DriverTest, BadCommandLinesPrintUsage) {
       {},
       {input},
       {input, output, dir.file("third")},
-      {"-x", input, output},
+      {"-y", input, output},
+      {"-x", "-b", input, output},  // an x3p file has no binary form
+      {"-b", "-x", input, output},
       {"-", input, output},
       {"-f", input},
       {input, "-f"},
       {"-f", "-f", input},
       {"--bogus", input, output},
       {input, output, "--files-from"},
+      {"--helpx", input, output},
   };
   for (const auto& args : bad) {
     RunResult r = run(args);
@@ -53,6 +58,37 @@ TEST_F(DriverTest, BadCommandLinesPrintUsage) {
     EXPECT_EQ(r.err, kUsage);
     EXPECT_FALSE(std::filesystem::exists(output));
   }
+}
+
+TEST_F(DriverTest, HelpAndVersionGoToStandardOutput) {
+  // Anywhere before "--", whatever else the line holds; nothing is converted.
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--help"}, {input, output, "--help"}, {"-z", "--help", "--version"}}) {
+    RunResult r = run_program(tovrel_exe(), args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind("Usage:  tovrel [options] input output\n"
+                          "        tovrel [options] input... directory\n",
+                          0),
+              0u)
+        << r.out;
+    for (const char* option :
+         {"\n  -b ", "\n  -f ", "\n  -x ", "\n  -r ", "\n  -u ", "\n  -q ", "\n  -0 ",
+          "\n  --files-from ", "\n  --report ", "\n  -- ", "\n  --version "})
+      EXPECT_NE(r.out.find(option), std::string::npos) << option;
+  }
+  RunResult r = run_program(tovrel_exe(), {"--version", "--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(std::regex_match(r.out, std::regex("tovrel [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
+  // After "--" it is a file name.
+  r = run({"--", "--help", output});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_FALSE(std::filesystem::exists(output));
+#ifndef _WIN32
+  // A help text that cannot be written is a failure.
+  r = run_program("/bin/sh", {"-c", "exec \"$0\" --help >/dev/full", tovrel_exe()});
+  EXPECT_EQ(r.status, 5);
+#endif
 }
 
 TEST_F(DriverTest, MissingInputIsReportedBeforeAnythingElse) {
@@ -189,6 +225,11 @@ TEST_F(DriverTest, ConvertsManyFilesIntoADirectory) {
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("would both be converted to \"" + b_sdf + "\""), std::string::npos) << r.err;
   EXPECT_EQ(listing(), (std::vector<std::string>{"in.sdf"}));
+  // -x: the same into x3p files.
+  r = run({"-x", input, out_dir});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(listing(), (std::vector<std::string>{"in.sdf", "in.x3p"}));
+  EXPECT_EQ(read_text(out_dir + "/in.x3p").rfind("PK\x03\x04", 0), 0u);
 }
 
 // The output is one complete conversion or not there; an old output is kept
@@ -230,6 +271,10 @@ TEST_F(DriverTest, OutputIsCompleteOrAbsent) {
   RunResult r = run_program("/bin/sh", {"-c", limited, tovrel_exe(), other, output});
   EXPECT_EQ(r.status, 5) << r.err;
   EXPECT_EQ(read_text(output), "keep me");
+  const std::string limited_x3p = "trap '' XFSZ; ulimit -f 4; exec \"$0\" -x -f \"$1\" \"$2\"";
+  r = run_program("/bin/sh", {"-c", limited_x3p, tovrel_exe(), other, output});
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_EQ(read_text(output), "keep me");
   std::filesystem::remove(output);
   EXPECT_EQ(names(), inputs_only);
 
@@ -246,29 +291,6 @@ TEST_F(DriverTest, OutputIsCompleteOrAbsent) {
   std::filesystem::remove(link);
   std::filesystem::remove(target);
   EXPECT_EQ(names(), inputs_only);
-
-  // A termination signal mid-write removes the temporary file and ends the
-  // process as the signal does.
-  const std::string big = dir.file("big.dat");
-  write_measurement(big, 4000, 3000);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(open("/dev/null", O_WRONLY), 2);
-    execl(tovrel_exe().c_str(), "tovrel", big.c_str(), output.c_str(), nullptr);
-    _exit(127);
-  }
-  bool writing = false;
-  while (!writing && waitpid(pid, nullptr, WNOHANG) == 0)
-    for (const std::string& n : names()) writing |= n.starts_with(".out.sdf.");
-  kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  RecordProperty("signal_mid_write", writing ? "sent" : "conversion ended first");
-  if (writing) {
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-    std::filesystem::remove(big);
-    EXPECT_EQ(names(), inputs_only);
-  }
 #endif
 }
 
@@ -363,3 +385,60 @@ TEST_F(DriverTest, ConvertsTreesAndListsAndResumes) {
   EXPECT_EQ(r.status, 0) << r.err;
 #endif
 }
+#ifndef _WIN32
+// A termination signal at any moment of a conversion, of one file or of
+// several side by side, ends the process as the signal does and leaves each
+// output complete or absent, and no temporary file.
+TEST_F(DriverTest, NoTemporarySurvivesASignal) {
+  const std::string out_dir = dir.file("out");
+  std::filesystem::create_directory(out_dir);
+  Measurement m = synthetic_measurement(2, 1500, 1000);
+  std::vector<std::string> folder_form;
+  for (const char* name : {"a.dat", "b.dat", "c.dat", "d.dat"}) {
+    folder_form.push_back(dir.file(name));
+    write_bytes(folder_form.back(), encode_data_file(m.header, &m.intensity, &m.phase));
+  }
+  folder_form.push_back(out_dir);
+  auto outputs = [&] {
+    std::map<std::string, std::uintmax_t> sizes;
+    for (const auto& e : std::filesystem::directory_iterator(out_dir))
+      sizes[e.path().filename().string()] = e.file_size();
+    std::filesystem::remove_all(out_dir);
+    std::filesystem::create_directory(out_dir);
+    return sizes;
+  };
+  for (const auto& args :
+       {std::vector<std::string>{folder_form[0], out_dir + "/a.sdf"}, folder_form}) {
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(run(args).status, 0);
+    const auto whole = std::chrono::steady_clock::now() - start;
+    const auto complete = outputs();
+    std::vector<char*> argv{const_cast<char*>("tovrel")};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    // From before the program starts to after it has ended, then just as the
+    // first temporary file appears.
+    for (int k = 0; k < 30; ++k) {
+      const pid_t pid = fork();
+      if (pid == 0) {
+        dup2(open("/dev/null", O_WRONLY), 2);
+        execv(tovrel_exe().c_str(), argv.data());
+        _exit(127);
+      }
+      siginfo_t ended{};
+      if (k <= 20) std::this_thread::sleep_for(whole * k / 20);
+      while (k > 20 &&
+             waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+             ended.si_pid == 0 && std::filesystem::is_empty(out_dir)) {
+      }
+      kill(pid, SIGTERM);
+      int status = 0;
+      waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFSIGNALED(status) ? WTERMSIG(status) == SIGTERM : WEXITSTATUS(status) == 0)
+          << status;
+      for (const auto& [name, size] : outputs())
+        EXPECT_TRUE(complete.contains(name) && complete.at(name) == size) << name << " at " << k;
+    }
+  }
+}
+#endif

@@ -6,9 +6,11 @@
  *   gwyddion_load file.sdf
  *   gwyddion_load binary.sdf ascii.sdf
  *
- * The second form loads the binary form of a conversion and checks it
- * against the ASCII form of the same conversion; points without a
- * measurement (4294967295) must come back masked, not as heights.
+ * The second form loads the binary form or the x3p file of a conversion
+ * and checks it against the ASCII form of the same conversion; points
+ * without a measurement (4294967295) must come back masked, not as heights.
+ * An x3p file (its name ends in .x3p) must give every height to the last
+ * bit: the value times the double that Zscale reads as.
  *
  * Exit status 0 when everything agrees, 1 otherwise. */
 #include <app/data-browser.h>
@@ -82,6 +84,7 @@ static int read_sdf_text(const char* path, SdfText* sdf) {
 }
 
 static int close_enough(double expected, double actual) {
+  if (isnan(expected)) return isnan(actual);
   return fabs(expected - actual) <= 1e-9 * fabs(expected) + 1e-300;
 }
 
@@ -99,6 +102,8 @@ int main(int argc, char** argv) {
   GwyDataField* mask = NULL;
   const gdouble* masked = NULL;
   const int binary = argc == 3;
+  const size_t name_length = strlen(argv[1]);
+  const int exact = name_length > 4 && strcmp(argv[1] + name_length - 4, ".x3p") == 0;
   if (argc != 2 && argc != 3) return fail("usage: gwyddion_load file.sdf [ascii.sdf]");
   if (read_sdf_text(argv[binary ? 2 : 1], &sdf)) return 1;
 
@@ -138,7 +143,7 @@ int main(int argc, char** argv) {
     double expected = (double)sdf.values[i] * sdf.zscale;
     double diff = fabs(expected - heights[i]);
     if (diff > worst) worst = diff;
-    if (!close_enough(expected, heights[i]) && bad++ < 5)
+    if ((exact ? expected != heights[i] : !close_enough(expected, heights[i])) && bad++ < 5)
       fprintf(stderr, "point %ld: file says %.12g m, Gwyddion %.12g m\n", i, expected, heights[i]);
   }
   printf("%ld heights compared, largest difference %.3g m\n", sdf.count, worst);
