@@ -29,6 +29,10 @@ std::int32_t file_kind(const char* path, MeasurementKind& kind) {
     }
   }
   if (n == 0) return ERR_PREMATURE_EOF;
+  if (x3p_magic(head, n)) {
+    kind = MeasurementKind::kX3p;
+    return ERR_NONE;
+  }
   char c = static_cast<char>(head[0]);
   if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
     kind = c == 'a' || c == 'A' ? MeasurementKind::kSdfAscii : MeasurementKind::kSdfBinary;
@@ -52,6 +56,7 @@ std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* pha
   MeasurementKind kind = MeasurementKind::kDataFile;
   if (std::int32_t err = file_kind(path, kind)) return err;
   if (kind_out) *kind_out = kind;
+  if (kind == MeasurementKind::kX3p) return ERR_NOT_A_DATA_FILE;
   if (kind != MeasurementKind::kDataFile) return read_sdf_header(path, header, phase);
   // The intensity block is read (and dropped) so that a data file passes
   // exactly the checks a conversion makes.
@@ -98,10 +103,80 @@ bool write_measurement_info(std::FILE* out, const Header& header, const PhaseRec
   return std::fflush(out) == 0 && !std::ferror(out);
 }
 
+namespace {
+
+const char* axis_text(const X3pAxis& a, char* text, std::size_t size) {
+  std::snprintf(text, size, "%s %s, increment %s, offset %s", a.axis_type.c_str(),
+                a.data_type.empty() ? "-" : a.data_type.c_str(), float_text(a.increment).c_str(),
+                float_text(a.offset).c_str());
+  return text;
+}
+
+// Warnings for sums that disagree: the data is listed all the same.
+void warn_sums(std::FILE* err, const std::string& name, const X3pContent& x) {
+  auto warn = [&](SumCheck check, const char* what) {
+    if (check == SumCheck::kDiffers)
+      std::fprintf(err, "tovrel-info: \"%s\": warning: %s\n", name.c_str(), what);
+  };
+  warn(x.sums.main_xml, "the MD5 sum in md5checksum.hex is not the sum of main.xml");
+  warn(x.sums.point_data, "MD5ChecksumPointData in main.xml is not the sum of the point data");
+  warn(x.sums.valid_points,
+       "MD5ChecksumValidPoints in main.xml is not the sum of the validity array");
+}
+
+}  // namespace
+
+bool write_x3p_info(std::FILE* out, const X3pContent& x) {
+  const X3pRecords& r = x.records;
+  char text[256];
+  auto line = [out](const char* name, const std::string& value) {
+    std::fprintf(out, "  %-17s %s\n", name, value.c_str());
+  };
+  std::fprintf(out, "x3p records\n");
+  line("Revision:", r.revision);
+  line("FeatureType:", r.feature_type);
+  line("CX:", axis_text(r.x, text, sizeof text));
+  line("CY:", axis_text(r.y, text, sizeof text));
+  line("CZ:", axis_text(r.z, text, sizeof text));
+  if (r.has_record2) {
+    line("Date:", r.date);
+    line("Creator:", r.creator);
+    line("Manufacturer:", r.manufacturer);
+    line("Model:", r.model);
+    line("Serial:", r.serial);
+    line("Version:", r.version);
+    line("CalibrationDate:", r.calibration_date);
+    line("ProbingSystem:", r.probing_type + (r.probing_id.empty() ? "" : ", " + r.probing_id));
+    line("Comment:", r.comment);
+  }
+  std::snprintf(text, sizeof text, "%llu x %llu x %llu", static_cast<unsigned long long>(r.size_x),
+                static_cast<unsigned long long>(r.size_y),
+                static_cast<unsigned long long>(r.size_z));
+  line("MatrixDimension:", text);
+  line("PointDataLink:", r.inline_data ? "(DataList in main.xml)" : r.point_data_link);
+  if (!r.valid_points_link.empty()) line("ValidPointsLink:", r.valid_points_link);
+  line("ChecksumFile:", r.checksum_file);
+  for (const std::string& id : r.vendor_ids) line("VendorSpecificID:", id);
+  std::fputs("\n", out);
+  if (x.has_attributes) return write_measurement_info(out, x.header, x.phase);
+  const HeightSummary& h = x.heights;
+  std::fprintf(out, "height data\n");
+  std::fprintf(out, "  width:        %llu\n", static_cast<unsigned long long>(r.size_x));
+  std::fprintf(out, "  height:       %llu\n", static_cast<unsigned long long>(r.size_y));
+  std::fprintf(out, "  valid points: %llu\n", static_cast<unsigned long long>(h.valid));
+  if (h.valid == 0) {
+    std::fprintf(out, "  smallest:     none\n  largest:      none\n");
+  } else {
+    std::fprintf(out, "  smallest:     %s m\n", float_text(h.smallest).c_str());
+    std::fprintf(out, "  largest:      %s m\n", float_text(h.largest).c_str());
+  }
+  return std::fflush(out) == 0 && !std::ferror(out);
+}
+
 int run_tovrel_info(const std::vector<CommandArg>& args, std::FILE* out, std::FILE* err) {
   static const char kUsage[] =
       "Usage:  tovrel-info [--json] file\n"
-      "\tfile   = binary data file or SDF file (ASCII or binary)\n"
+      "\tfile   = binary data file, SDF file (ASCII or binary) or x3p file\n"
       "\t--json   writes the same content as one JSON document\n";
   if (args.size() == 1 && (args[0].shown == "--help" || args[0].shown == "--version")) {
     std::fputs(args[0].shown == "--help" ? kUsage : "tovrel-info " TOVREL_VERSION "\n", out);
@@ -118,13 +193,24 @@ int run_tovrel_info(const std::vector<CommandArg>& args, std::FILE* out, std::FI
   PhaseRecord phase;
   MeasurementKind kind = MeasurementKind::kDataFile;
   errno = 0;
-  if (std::int32_t code = load_measurement(file->value.c_str(), &header, &phase, &kind)) {
+  std::int32_t code = load_measurement(file->value.c_str(), &header, &phase, &kind);
+  X3pContent x3p;
+  if (kind == MeasurementKind::kX3p) {
+    errno = 0;
+    code = read_x3p_file(file->value.c_str(), x3p);
+  }
+  if (code) {
     const int reason = errno;
     std::fprintf(err, "tovrel-info: \"%s\": %s", file->shown.c_str(), error_name(code));
     if (code == ERR_CANT_OPEN_FILE && reason != 0)
       std::fprintf(err, " (%s)", std::strerror(reason));
     std::fputs("\n", err);
     return INFO_READ_FAILED;
+  }
+  if (kind == MeasurementKind::kX3p) {
+    warn_sums(err, file->shown, x3p);
+    const bool written = json ? write_x3p_json(out, file->shown, x3p) : write_x3p_info(out, x3p);
+    return written ? INFO_OK : INFO_WRITE_FAILED;
   }
   const bool written = json ? write_measurement_json(out, file->shown, kind, header, phase)
                             : write_measurement_info(out, header, phase);

@@ -9,6 +9,7 @@
 #include "cli/driver.h"
 #include "datafile/header.h"
 #include "datafile/records.h"
+#include "x3p/x3p_reader.h"
 
 // Loads the measurement in `path` (library path convention), whichever kind
 // of file it is: a binary data file (told by its magic number) or an SDF file
@@ -16,7 +17,9 @@
 // import brings the values back to phase counts, so both kinds give the same
 // records for the same measurement. ERR_NOT_A_DATA_FILE for anything else.
 // `kind`, when given, tells which kind of file it was.
-enum class MeasurementKind { kDataFile, kSdfAscii, kSdfBinary };
+// An x3p file (a ZIP archive) is read by read_x3p_file instead: a file of
+// that kind gives ERR_NOT_A_DATA_FILE here.
+enum class MeasurementKind { kDataFile, kSdfAscii, kSdfBinary, kX3p };
 [[nodiscard]] std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* phase,
                                             MeasurementKind* kind = nullptr);
 
@@ -44,6 +47,15 @@ PhaseSummary summarize_phase(const Header& header, const PhaseRecord& phase);
 [[nodiscard]] bool write_measurement_json(std::FILE* out, const std::string& name,
                                           MeasurementKind kind, const Header& header,
                                           const PhaseRecord& phase);
+
+// An x3p file: its records, then, with tovrel's attributes, the listing and
+// phase summary as write_measurement_info writes them, else the heights in
+// metres. False when a write failed.
+[[nodiscard]] bool write_x3p_info(std::FILE* out, const X3pContent& x3p);
+
+// The same as one JSON document, kind "x3p": the records, the sums, and
+// either the attributes and the phase summary or the heights.
+[[nodiscard]] bool write_x3p_json(std::FILE* out, const std::string& name, const X3pContent& x3p);
 
 // Exit statuses of tovrel-info.
 enum InfoStatus : int {
