@@ -5,12 +5,16 @@
 #include <cerrno>
 
 #include "errors/errors.h"
+<<<<<<< HEAD
 #include "platform/output_file_calls.h"
+=======
+#include "platform/file_io.h"
+>>>>>>> e96a6a14519af64ea7e46082d5b2452ab23541a9
 
 std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
   abandon();
   mode_ = mode;
-  if (!path || path[0] == '\0') {
+  if (u_path_is_empty(path)) {  // also a wide name without units
     errno = ENOENT;
     return ERR_CANT_CREATE_FILE;
   }
