@@ -5,11 +5,8 @@
 #include <cerrno>
 
 #include "errors/errors.h"
-<<<<<<< HEAD
-#include "platform/output_file_calls.h"
-=======
 #include "platform/file_io.h"
->>>>>>> e96a6a14519af64ea7e46082d5b2452ab23541a9
+#include "platform/output_file_calls.h"
 
 std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
   abandon();
