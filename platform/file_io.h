@@ -18,6 +18,9 @@
 // True when `path` carries the UTF-16 byte-order mark.
 bool u_path_is_wide(const char* path);
 
+// True when `path` is null or names nothing: "" or a wide path without units.
+bool u_path_is_empty(const char* path);
+
 // Builds a library path (mark 0xFEFF, little-endian units, a 0 unit at the
 // end) from UTF-8 text; empty when the text is not valid UTF-8.
 std::string u_wide_path_from_utf8(const std::string& utf8);
@@ -50,9 +53,9 @@ std::int64_t u_file_size(std::FILE* file);
 [[nodiscard]] int u_fseek(std::FILE* file, std::int64_t offset);
 
 // Reads exactly `size` bytes at `offset` from the start of an open file,
-// past the stream's buffer and without using its position, so that several
-// threads may read one file at once. false on a read error or when the file
-// ends first.
+// past the stream's buffer, without using or moving its position, so that
+// several threads may read one file at once (on Windows they take turns).
+// false on a read error or when the file ends first.
 [[nodiscard]] bool u_read_at(std::FILE* file, void* buffer, std::size_t size, std::int64_t offset);
 
 // A C runtime stream that is closed when its owner goes away.

@@ -5,8 +5,10 @@
 #include <sys/types.h>
 #include <wchar.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/file_io.h"
@@ -26,8 +28,8 @@ std::wstring wide_mode(const char* mode) {
 }
 
 bool stat_path(const char* path, struct _stat64& st) {
-  if (u_path_is_wide(path)) return _wstat64(wide_name(path).c_str(), &st) == 0;
-  return _stat64(path, &st) == 0;
+  std::wstring name;
+  return u_windows_name(path, name) && u_windows_stat(name, st) == 0;
 }
 
 // A handle that only queries the file: no read or write access, every
@@ -78,19 +80,49 @@ std::wstring full_name(const std::wstring& name) {
 bool u_windows_name(const char* path, std::wstring& out) {
   if (u_path_is_wide(path)) {
     out = wide_name(path);
-    return true;
+  } else {
+    int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (n <= 0) return false;
+    out.assign(static_cast<std::size_t>(n), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, out.data(), n) != n) return false;
+    out.resize(static_cast<std::size_t>(n - 1));
   }
-  int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-  if (n <= 0) return false;
-  out.assign(static_cast<std::size_t>(n), L'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, path, -1, out.data(), n) != n) return false;
-  out.resize(static_cast<std::size_t>(n - 1));
+  // The classic calls stop at MAX_PATH units; a folder's name must leave
+  // room for an 8.3 file name in it. Shorter names stay as given, so that
+  // device names such as NUL keep their meaning.
+  if (out.size() < MAX_PATH - 12 || out.starts_with(L"\\\\?\\")) return true;
+  const std::wstring full = full_name(out);
+  if (full.empty()) return true;
+  if (full.starts_with(L"\\\\"))
+    out = L"\\\\?\\UNC" + full.substr(1);  // \\server\share -> \\?\UNC\server\share
+  else
+    out = L"\\\\?\\" + full;
   return true;
 }
 
+int u_windows_stat(const std::wstring& name, struct _stat64& st) {
+  if (!name.starts_with(L"\\\\?\\")) return _wstat64(name.c_str(), &st);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) {
+    errno = ENOENT;
+    return -1;
+  }
+  st = {};
+  st.st_mode = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? S_IFDIR : S_IFREG;
+  st.st_size = (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  const auto ticks = (static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                     data.ftLastWriteTime.dwLowDateTime;
+  st.st_mtime = (ticks - 116444736000000000LL) / 10000000;
+  return 0;
+}
+
 std::FILE* u_native_fopen(const char* path, const char* mode) {
-  if (u_path_is_wide(path)) return _wfopen(wide_name(path).c_str(), wide_mode(mode).c_str());
-  return std::fopen(path, mode);
+  std::wstring name;
+  if (!u_windows_name(path, name)) {
+    errno = EILSEQ;
+    return nullptr;
+  }
+  return _wfopen(name.c_str(), wide_mode(mode).c_str());
 }
 
 bool u_native_is_regular_file(const char* path) {
@@ -139,19 +171,25 @@ int u_fseek(std::FILE* file, std::int64_t offset) { return _fseeki64(file, offse
 bool u_read_at(std::FILE* file, void* buffer, std::size_t size, std::int64_t offset) {
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   if (handle == INVALID_HANDLE_VALUE) return false;
+  // A read with an offset moves the handle's position all the same: it is
+  // put back afterwards, one read at a time, so that the stream reads on
+  // where it was.
+  static std::mutex one_at_a_time;
+  const std::lock_guard<std::mutex> lock(one_at_a_time);
+  LARGE_INTEGER position{};
+  if (!SetFilePointerEx(handle, LARGE_INTEGER{}, &position, FILE_CURRENT)) return false;
   auto* p = static_cast<char*>(buffer);
-  while (size > 0) {
-    // An offset given with the read makes it independent of the handle's
-    // position (which it moves, but nothing else uses here).
+  bool ok = true;
+  while (ok && size > 0) {
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
     at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
     const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD got = 0;
-    if (!ReadFile(handle, p, want, &got, &at) || got == 0) return false;
+    ok = ReadFile(handle, p, want, &got, &at) && got > 0;
     p += got;
     size -= got;
     offset += got;
   }
-  return true;
+  return SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) && ok;
 }

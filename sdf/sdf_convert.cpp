@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <thread>
 
 #include "datafile/reader.h"
 #include "errors/errors.h"
 #include "platform/byte_order.h"
+#include "platform/chunk_pipeline.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
-#include "sdf/chunk_pipeline.h"
 #include "sdf/sdf_writer.h"
 #include "sdf/text_out.h"
 
@@ -22,9 +21,6 @@ namespace {
 // formatted and being written.
 constexpr std::size_t kChunkValues = 6553 * 10;
 
-constexpr int kMaxThreads = 9;  // the calling thread and up to eight more
-constexpr int kMaxSlots = 2 * kMaxThreads;
-
 struct Failure {
   std::int32_t code = ERR_NONE;
   ConvertStage stage = ConvertStage::kNone;
@@ -35,15 +31,18 @@ struct Failure {
 // thread reads its chunks itself, at their place in the file, and works on
 // them (see run_chunks); in the second pass each chunk's text waits in its
 // slot until it is written, in order.
-class DataSection : private sdf_detail::ChunkJob {
+class DataSection : private ChunkJob {
  public:
-  DataSection(std::FILE* in, std::size_t count)
-      : in_(in), count_(count), chunks_((count + kChunkValues - 1) / kChunkValues) {}
+  DataSection(std::FILE* in, std::size_t count, std::atomic<std::int64_t>* progress)
+      : in_(in),
+        count_(count),
+        chunks_((count + kChunkValues - 1) / kChunkValues),
+        progress_(progress) {}
 
-  // Takes the buffers for the calling thread and `extra` more; false when
+  // Takes the buffers for `threads` working threads (threads.h); false when
   // they are refused.
-  [[nodiscard]] bool prepare(int extra) {
-    threads_ = std::clamp(extra, 0, kMaxThreads - 1) + 1;
+  [[nodiscard]] bool prepare(int threads) {
+    threads_ = u_working_threads(threads);
     if (static_cast<std::size_t>(threads_) > chunks_)
       threads_ = static_cast<int>(std::max<std::size_t>(chunks_, 1));
     n_slots_ = 2 * threads_;
@@ -60,7 +59,7 @@ class DataSection : private sdf_detail::ChunkJob {
   [[nodiscard]] std::int32_t find_offset(std::int64_t start) {
     start_ = start;
     out_ = nullptr;
-    sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
+    run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
     return read_failed_ ? ERR_CORRUPT_DATA_FILE : ERR_NONE;
   }
   std::int32_t offset() const { return offset_; }
@@ -69,7 +68,7 @@ class DataSection : private sdf_detail::ChunkJob {
   [[nodiscard]] Failure write(std::FILE* out, SdfForm form) {
     out_ = out;
     form_ = form;
-    sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
+    run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
     if (read_failed_) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
     if (write_failed_) return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
     return {};
@@ -118,6 +117,7 @@ class DataSection : private sdf_detail::ChunkJob {
       read_failed_ = true;
       return false;
     }
+    if (progress_) progress_->fetch_add(static_cast<std::int64_t>(s.count) * 2);
     if (!out_) {
       offset_ = std::min(offset_, s.smallest);
       return true;
@@ -133,6 +133,7 @@ class DataSection : private sdf_detail::ChunkJob {
   SdfForm form_ = SdfForm::kAscii;
   std::size_t count_;
   std::size_t chunks_;
+  std::atomic<std::int64_t>* progress_;
   int threads_ = 1;
   int n_slots_ = 1;
   std::array<Slot, kMaxSlots> slots_;
@@ -142,19 +143,14 @@ class DataSection : private sdf_detail::ChunkJob {
   bool write_failed_ = false;
 };
 
-int default_extra_threads() {
-  const unsigned processors = std::thread::hardware_concurrency();
-  return processors <= 1 ? 0
-                         : static_cast<int>(std::min(processors - 1, unsigned{kMaxThreads - 1}));
-}
-
 // The form's header: the ASCII header section, or the binary header.
 bool write_head(std::FILE* f, const Header& header, const PhaseRecord& phase, SdfForm form) {
   return form == SdfForm::kBinary ? sdf_write_binary_header(f, header, phase)
                                   : sdf_write_header_section(f, header, phase);
 }
 
-Failure convert(const char* in, const char* out, OutputMode mode, int threads, SdfForm form) {
+Failure convert(const char* in, const char* out, OutputMode mode, int threads, SdfForm form,
+                std::atomic<std::int64_t>* progress) {
   Header header{};
   PhaseRecord phase;
   std::int64_t start = 0;
@@ -166,10 +162,9 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads, S
 
   // The buffers are taken, the data offset found and a block cut short
   // noticed before the output is created.
-  DataSection data(input.get(), count);
+  DataSection data(input.get(), count, progress);
   if (count > 0) {
-    if (!data.prepare(threads < 0 ? default_extra_threads() : threads))
-      return {ERR_NO_MEM, ConvertStage::kRead};
+    if (!data.prepare(threads)) return {ERR_NO_MEM, ConvertStage::kRead};
     if (std::int32_t err = data.find_offset(start)) return {err, ConvertStage::kRead};
   }
   const std::int32_t offset = data.offset();
@@ -197,8 +192,9 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads, S
 }  // namespace
 
 std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,
-                               ConvertStage* stage, int threads, SdfForm form) {
-  const Failure failure = convert(in, out, mode, threads, form);
+                               ConvertStage* stage, int threads, SdfForm form,
+                               std::atomic<std::int64_t>* progress) {
+  const Failure failure = convert(in, out, mode, threads, form, progress);
   if (stage) *stage = failure.stage;
   return failure.code;
 }
