@@ -54,7 +54,7 @@ std::int32_t OutputFile::open_native(const char* path, bool binary) {
     return ERR_CANT_CREATE_FILE;
   }
   struct _stat64 st {};
-  const bool exists = _wstat64(name.c_str(), &st) == 0;
+  const bool exists = u_windows_stat(name, st) == 0;
   if (exists && (st.st_mode & S_IFMT) != S_IFREG) {
     direct_ = true;
     stream_ = _wfopen(name.c_str(), binary ? L"wb" : L"w");

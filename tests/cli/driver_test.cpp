@@ -48,6 +48,8 @@ TEST_F(DriverTest, BadCommandLinesPrintUsage) {
       {"-f", input},
       {input, "-f"},
       {"-f", "-f", input},
+      {"--bogus", input, output},
+      {input, output, "--files-from"},
       {"--helpx", input, output},
   };
   for (const auto& args : bad) {
@@ -70,7 +72,9 @@ TEST_F(DriverTest, HelpAndVersionGoToStandardOutput) {
                           0),
               0u)
         << r.out;
-    for (const char* option : {"\n  -b ", "\n  -f ", "\n  -x ", "\n  -- ", "\n  --version "})
+    for (const char* option :
+         {"\n  -b ", "\n  -f ", "\n  -x ", "\n  -r ", "\n  -u ", "\n  -q ", "\n  -0 ",
+          "\n  --files-from ", "\n  --report ", "\n  -- ", "\n  --version "})
       EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
   RunResult r = run_program(tovrel_exe(), {"--version", "--help"});
@@ -172,6 +176,10 @@ TEST_F(DriverTest, WriterFailuresNameTheError) {
   RunResult r = run({input, nowhere});
   EXPECT_EQ(r.status, 5);
   EXPECT_EQ(r.err, failure(nowhere, "ERR_CANT_CREATE_FILE"));
+  // An empty name too, on every system.
+  r = run({input, ""});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.err, failure("", "ERR_CANT_CREATE_FILE"));
 #ifdef __linux__
   // A full disk is a failure, never a success with a truncated file.
   r = run({input, "/dev/full"});
@@ -199,7 +207,9 @@ TEST_F(DriverTest, ConvertsManyFilesIntoADirectory) {
                  "\tthere was an error reading the file \"" + bad + "\"\n\tERR_NOT_A_DATA_FILE\n"),
       std::string::npos)
       << r.err;
-  EXPECT_TRUE(r.err.ends_with("Converted 2 of 3 files into \"" + out_dir + "\"\n")) << r.err;
+  EXPECT_TRUE(r.err.ends_with("Converted 2 of 3 files into \"" + out_dir +
+                              "\"; 0 up to date, 0 not data files, 1 failed\n"))
+      << r.err;
   auto listing = [&] {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(out_dir))
@@ -284,6 +294,97 @@ TEST_F(DriverTest, OutputIsCompleteOrAbsent) {
 #endif
 }
 
+// -r SOURCE... DIRECTORY: every data file below the sources (known by its
+// magic number) in the same place below DIRECTORY; -u resumes; a list names
+// inputs beyond the command line; --report records every input.
+TEST_F(DriverTest, ConvertsTreesAndListsAndResumes) {
+  namespace fs = std::filesystem;
+  const std::string src = dir.file("src"), out = dir.file("out"), report = dir.file("run.json");
+  fs::create_directories(src + "/y/z");
+  write_bytes(src + "/a.dat", input_bytes);
+  write_bytes(src + "/y/z/b", input_bytes);  // no extension: a data file all the same
+  write_text(src + "/y/notes.dat", "not a data file");
+  auto tree = [](const std::string& root) {
+    std::vector<std::string> names;
+    if (fs::exists(root))
+      for (const auto& e : fs::recursive_directory_iterator(root))
+        names.push_back(fs::relative(e.path(), root).generic_string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  auto summary = [](const std::string& to, int done, int of, int current, int other, int failed) {
+    return "Converted " + std::to_string(done) + " of " + std::to_string(of) + " files into \"" +
+           to + "\"; " + std::to_string(current) + " up to date, " + std::to_string(other) +
+           " not data files, " + std::to_string(failed) + " failed\n";
+  };
+  RunResult r = run({"-r", src, out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.ends_with(summary(out, 2, 2, 0, 1, 0))) << r.err;
+  EXPECT_EQ(tree(out), (std::vector<std::string>{"a.sdf", "y", "y/z", "y/z/b.sdf"}));
+  EXPECT_EQ(run({"-r", src, out}).status, 3);  // the outputs exist
+  // -u: nothing to do, then only the input made newer. -q: only the summary.
+  EXPECT_EQ(run({"-r", "-u", src, out, "--report", report}).err, summary(out, 0, 2, 2, 1, 0));
+  fs::last_write_time(src + "/a.dat", fs::last_write_time(out + "/a.sdf") + std::chrono::hours(1));
+  r = run({"-q", "-r", "-u", "--report", report, src, out});
+  EXPECT_EQ(r.err, summary(out, 1, 2, 1, 1, 0));
+  const std::string records = read_text(report);
+  EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 6) << records;
+  EXPECT_NE(records.find("{\"input\":\"" + src + "/a.dat\",\"output\":\"" + out +
+                         "/a.sdf\",\"status\":\"converted\",\"error\":null,\"bytes_in\":" +
+                         std::to_string(input_bytes.size()) + ",\"bytes_out\":"),
+            std::string::npos)
+      << records;
+  EXPECT_NE(records.find("\"status\":\"not a data file\""), std::string::npos);
+
+  // Refused before anything is written: a DIRECTORY inside a SOURCE, and
+  // two inputs for one output, also when the names differ only in case.
+  for (const std::string& inside : {src, src + "/y/new"}) {
+    r = run({"-r", src, inside});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.err,
+              "\"" + inside + "\" is inside a folder it would convert; nothing was written\n");
+  }
+  write_bytes(src + "/y/Z.dat", input_bytes);
+  write_bytes(src + "/y/z.dat", input_bytes);
+  r = run({"-r", src, dir.file("clash")});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("would both be converted to"), std::string::npos) << r.err;
+  EXPECT_EQ(tree(src + "/y/new").size() + tree(dir.file("clash")).size(), 0u);
+  fs::remove(src + "/y/Z.dat");
+  fs::remove(src + "/y/z.dat");
+
+  // Lists: CR LF lines into a folder as named; under -r, NUL-separated names
+  // keep their folders below DIRECTORY, and ".." has no place there.
+  const std::string flat = dir.file("flat"), kept = dir.file("kept");
+  fs::create_directory(flat);
+  write_text(dir.file("list.txt"), src + "/a.dat\r\n\r\n" + src + "/y/z/b\r\n");
+  EXPECT_EQ(run({"--files-from", dir.file("list.txt"), flat}).status, 0);
+  EXPECT_EQ(tree(flat), (std::vector<std::string>{"a.sdf", "b.sdf"}));
+  write_text(dir.file("list0"), src + "/y" + std::string(1, '\0') + "../a.dat");
+  r = run({"-r", "-0", "--files-from", dir.file("list0"), kept});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_TRUE(r.err.ends_with(summary(kept, 1, 2, 0, 1, 1))) << r.err;
+  EXPECT_TRUE(fs::is_regular_file(fs::path(kept) / fs::path(src).relative_path() / "y/z/b.sdf"));
+
+#ifndef _WIN32
+  // A link to a folder is not followed. A full disk (the file size limit
+  // stands in) fails the file that does not fit, leaves no temporary, and the
+  // run goes on.
+  fs::create_directory_symlink(src, src + "/y/loop");
+  Measurement m = synthetic_measurement(2, 200, 100);
+  write_bytes(src + "/big.dat", encode_data_file(m.header, &m.intensity, &m.phase));
+  const std::string limited = "trap '' XFSZ; ulimit -f 16; exec \"$0\" -r \"$1\" \"$2\"";
+  r = run_program("/bin/sh", {"-c", limited, tovrel_exe(), src, dir.file("full")});
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_NE(r.err.find("\tERR_CANT_WRITE_FILE\n"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.err.ends_with(summary(dir.file("full"), 2, 3, 0, 2, 1))) << r.err;
+  EXPECT_EQ(tree(dir.file("full")), (std::vector<std::string>{"a.sdf", "y", "y/z", "y/z/b.sdf"}));
+  // A list on standard input.
+  r = run_program("/bin/sh", {"-c", "echo \"$1\" | exec \"$0\" -r --files-from - \"$2\"",
+                              tovrel_exe(), src + "/big.dat", dir.file("piped")});
+  EXPECT_EQ(r.status, 0) << r.err;
+#endif
+}
 #ifndef _WIN32
 // A termination signal at any moment of a conversion, of one file or of
 // several side by side, ends the process as the signal does and leaves each
