@@ -113,7 +113,7 @@ TEST(X3p, ConversionReadsBackToTheSameMeasurement) {
   Measurement big = synthetic_measurement(2, 301, 250);
   ASSERT_EQ(write_data_file(in.c_str(), big.header, &big.intensity, &big.phase), ERR_NONE);
   const std::string one = dir.file("one.x3p"), many = dir.file("many.x3p");
-  ASSERT_EQ(convert_data_file_to_x3p(in.c_str(), one.c_str(), OutputMode::kReplace, nullptr, 0),
+  ASSERT_EQ(convert_data_file_to_x3p(in.c_str(), one.c_str(), OutputMode::kReplace, nullptr, 1),
             ERR_NONE);
   ASSERT_EQ(convert_data_file_to_x3p(in.c_str(), many.c_str(), OutputMode::kReplace, nullptr, 3),
             ERR_NONE);
