@@ -2,8 +2,12 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "datafile/reader.h"
 #include "errors/errors.h"
@@ -57,7 +61,26 @@ class PointData : private ChunkJob {
     zip_ = &zip;
     md5_ = &md5;
     unit_ = unit;
-    run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
+    // The MD5 sum is the one step that cannot be split: with two threads or
+    // more, one of them does nothing else, a chunk behind the writing,
+    // while the others read, convert and write.
+    std::thread hasher;
+    if (threads_ >= 2) {
+      try {
+        hasher = std::thread(&PointData::hash_chunks, this);
+      } catch (const std::system_error&) {
+      }
+    }
+    own_hasher_ = hasher.joinable();
+    run_chunks(*this, own_hasher_ ? threads_ - 1 : threads_, static_cast<std::size_t>(n_slots_));
+    if (own_hasher_) {
+      {
+        std::lock_guard<std::mutex> lock(hash_mutex_);
+        ended_ = true;
+      }
+      hash_changed_.notify_all();
+      hasher.join();
+    }
     stage = read_failed_ ? ConvertStage::kRead : ConvertStage::kWrite;
     return read_failed_ ? ERR_CORRUPT_DATA_FILE : write_failed_ ? ERR_CANT_WRITE_FILE : ERR_NONE;
   }
@@ -72,8 +95,33 @@ class PointData : private ChunkJob {
     bool read = false;
   };
 
+  // The hashing thread: each written chunk in turn, until the writing ends.
+  void hash_chunks() {
+    for (std::size_t chunk = 0;; ++chunk) {
+      {
+        std::unique_lock<std::mutex> lock(hash_mutex_);
+        hash_changed_.wait(lock, [&] { return written_ > chunk || ended_; });
+        if (written_ <= chunk) return;
+      }
+      const Slot& s = slots_[chunk % static_cast<std::size_t>(n_slots_)];
+      md5_->add(s.heights.get(), s.count * 8);
+      {
+        std::lock_guard<std::mutex> lock(hash_mutex_);
+        hashed_ = chunk + 1;
+      }
+      hash_changed_.notify_all();
+    }
+  }
+
   Take take(int, std::size_t chunk, std::size_t slot) override {
     if (chunk == chunks_) return Take::kEnd;
+    if (zip_ && own_hasher_ && chunk >= static_cast<std::size_t>(n_slots_)) {
+      // The slot's last chunk has been written; it must be hashed too
+      // before the slot is filled again.
+      std::unique_lock<std::mutex> lock(hash_mutex_);
+      hash_changed_.wait(lock,
+                         [&] { return hashed_ > chunk - static_cast<std::size_t>(n_slots_); });
+    }
     slots_[slot].count = std::min(kChunkValues, count_ - chunk * kChunkValues);
     return Take::kTaken;
   }
@@ -115,10 +163,19 @@ class PointData : private ChunkJob {
       offset_ = std::min(offset_, s.smallest);
       return true;
     }
-    md5_->add(s.heights.get(), s.count * 8);
-    if (zip_->write(s.heights.get(), s.count * 8, s.crc)) return true;
-    write_failed_ = true;
-    return false;
+    if (!own_hasher_) md5_->add(s.heights.get(), s.count * 8);
+    if (!zip_->write(s.heights.get(), s.count * 8, s.crc)) {
+      write_failed_ = true;
+      return false;
+    }
+    if (own_hasher_) {
+      {
+        std::lock_guard<std::mutex> lock(hash_mutex_);
+        ++written_;
+      }
+      hash_changed_.notify_all();
+    }
+    return true;
   }
 
   std::FILE* in_;
@@ -131,6 +188,13 @@ class PointData : private ChunkJob {
   std::int32_t offset_ = 0;
   ZipWriter* zip_ = nullptr;  // none in the first pass
   Md5* md5_ = nullptr;
+  // The hashing thread's hand-over: chunks written and hashed so far.
+  bool own_hasher_ = false;
+  std::mutex hash_mutex_;
+  std::condition_variable hash_changed_;
+  std::size_t written_ = 0;
+  std::size_t hashed_ = 0;
+  bool ended_ = false;
   double unit_ = 0;
   bool read_failed_ = false;
   bool write_failed_ = false;
