@@ -19,26 +19,6 @@ namespace {
 // is_blank, inlined for the inner loop: space, \t, \n, \v, \f and \r.
 inline bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// The largest value of an integer type's text; 0 for the floating types.
-std::uint64_t integer_max(int type) {
-  switch (type) {
-    case DT_UCHAR:
-      return 0xFF;
-    case DT_UINTEGER:
-      return 0xFFFF;
-    case DT_ULONGINT:
-      return 0xFFFFFFFFu;
-    case DT_CHAR:
-      return 0x7F;
-    case DT_INTEGER:
-      return 0x7FFF;
-    case DT_LONGINT:
-      return 0x7FFFFFFF;
-    default:
-      return 0;
-  }
-}
-
 constexpr std::size_t kNoEnd = static_cast<std::size_t>(-1);
 
 // Characters readable after a chunk's lines: its stop and room for an
@@ -179,7 +159,7 @@ class AsciiData final : private ChunkJob {
             std::size_t chunk_bytes)
       : lines_(lines),
         type_(s.data_type),
-        max_(integer_max(s.data_type)),
+        max_(static_cast<std::uint64_t>(kDataTypes[s.data_type].limit)),
         n_(static_cast<std::size_t>(phase.count)),
         phase_(phase),
         doubles_(doubles),

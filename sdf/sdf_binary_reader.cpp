@@ -5,6 +5,7 @@
 #include "errors/errors.h"
 #include "platform/byte_order.h"
 #include "sdf/sdf_reading.h"
+#include "sdf/sdf_writer.h"
 
 namespace sdf_detail {
 
@@ -34,7 +35,7 @@ std::int32_t read_binary_data(std::FILE* f, const SdfHeader& s, const Header& h,
                               std::int64_t data_offset, PhaseRecord& phase) {
   const int type = s.data_type;
   const std::size_t width = kDataTypes[type].width;
-  const double unit = phase_unit(h);
+  const double unit = sdf_phase_unit(h);
   const double z = s.z_scale;
   constexpr std::size_t kChunk = 1 << 14;
   std::vector<std::uint8_t> buf(kChunk * width);
