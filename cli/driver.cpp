@@ -6,17 +6,21 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <map>
+#include <cstring>
 #include <mutex>
+#include <span>
 #include <string>
-#include <thread>
 
+#include "cli/batch.h"
+#include "cli/convert_one.h"
 #include "datafile/reader.h"
 #include "errors/errors.h"
 #include "platform/byte_order.h"
+#include "platform/directory.h"
 #include "platform/file_io.h"
 #include "platform/output_file.h"
 #include "sdf/sdf_convert.h"
+#include "x3p/x3p_writer.h"
 
 namespace {
 
@@ -28,224 +32,334 @@ void print_usage() {
   std::fputs("\t\t-f\twrites output even if file already exists\n", stderr);
 }
 
-struct Options {
-  std::vector<const CommandArg*> names;
-  bool force = false;
-  bool binary = false;
-  // Threads that format one file's values (see convert_data_file): none when
-  // several files are converted side by side, one per core already.
-  int format_threads = -1;
+// --help: every form of the command line, what its names mean and every
+// option, one row each. An option that scan_arguments learns gets its row in
+// kHelpOptions; a row's text may run over several lines ('\n').
+constexpr const char* kHelpForms[] = {
+    "tovrel [options] input output",
+    "tovrel [options] input... directory",
+    "tovrel [options] -r source... directory",
+    "tovrel [options] --files-from list [name...] directory",
+    "tovrel --help | --version",
 };
+
+struct HelpRow {
+  const char* name;
+  const char* text;
+};
+
+constexpr HelpRow kHelpNames[] = {
+    {"input", "an existing binary data file"},
+    {"output", "the SDF file (or x3p file, with -x) to create"},
+    {"directory",
+     "an existing directory: every input is converted into it,\n"
+     "named as the input with the extension .sdf (.x3p with -x);\n"
+     "with -r it is made when it is missing"},
+    {"source",
+     "a folder: every data file below it (known by its first bytes,\n"
+     "not its name) goes to the same place below directory"},
+};
+
+constexpr HelpRow kHelpOptions[] = {
+    {"-b", "write the binary form of SDF (bBCR-1.0) instead of the ASCII form"},
+    {"-f",
+     "write the output even if it exists (never over the input itself\n"
+     "nor over a binary data file)"},
+    {"-x",
+     "write an x3p file (ISO 25178-72) instead of SDF: heights as\n"
+     "doubles, NaN where there is no measurement (not with -b)"},
+    {"-r",
+     "convert folder trees: each source's data files into directory,\n"
+     "keeping their folders; other files are skipped and counted;\n"
+     "links to folders are not followed"},
+    {"-u",
+     "skip an input whose output exists and is not older than it;\n"
+     "replace an older output (as cp -u and make)"},
+    {"-q", "print only failures and the summary"},
+    {"-0", "the list's names end with NUL instead of a line break"},
+    {"--files-from list",
+     "read more names from list, one a line (- for standard input);\n"
+     "with -r each keeps its folders below directory"},
+    {"--report file",
+     "append a JSON line for each input to file as it ends: input,\n"
+     "output, status, error, bytes_in, bytes_out, seconds"},
+    {"--", "end the options: every later argument is a file name"},
+    {"--help", "print this text and exit"},
+    {"--version", "print the version and exit"},
+};
+
+constexpr const char* kHelpTrailer =
+    "Options and file names may come in any order. Of a short option only the\n"
+    "letter after the hyphen counts (-fq means -f; write -r -u, not -ru). Messages\n"
+    "go to standard error; on a terminal a progress line shows files done, bytes\n"
+    "per second and the time left.\n"
+    "\n"
+    "Exit status: 0 converted, 1 bad command line, 2 the input is not an existing\n"
+    "file, 3 the output exists (without -f) or may not be replaced, 4 the input\n"
+    "could not be read, 5 the output could not be written.\n";
+
+void print_help_rows(std::FILE* out, std::span<const HelpRow> rows, int width) {
+  for (const HelpRow& row : rows) {
+    std::fprintf(out, "  %-*s", width, row.name);
+    for (const char* line = row.text;;) {
+      const char* end = std::strchr(line, '\n');
+      std::fprintf(out, "  %.*s\n", static_cast<int>(end ? end - line : std::strlen(line)), line);
+      if (!end) break;
+      line = end + 1;
+      std::fprintf(out, "  %-*s", width, "");
+    }
+  }
+}
+
+void print_help(std::FILE* out) {
+  // One column for the names of both tables: the longest name sets it.
+  int width = 0;
+  for (const HelpRow& row : kHelpNames)
+    width = std::max(width, static_cast<int>(std::strlen(row.name)));
+  for (const HelpRow& row : kHelpOptions)
+    width = std::max(width, static_cast<int>(std::strlen(row.name)));
+  for (const char* form : kHelpForms)
+    std::fprintf(out, "%s%s\n", form == kHelpForms[0] ? "Usage:  " : "        ", form);
+  std::fputs("\nConverts a binary data file into an SDF surface data file.\n\n", out);
+  print_help_rows(out, kHelpNames, width);
+  std::fputs("\nOptions:\n", out);
+  print_help_rows(out, kHelpOptions, width);
+  std::fprintf(out, "\n%s", kHelpTrailer);
+}
 
 // Applies the argument rules; false on a bad command line.
 bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
   bool options_ended = false;
-  for (const CommandArg& arg : args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const CommandArg& arg = args[i];
     if (!options_ended && arg.shown == "--") {
       // Everything after "--" is a file name, even "-final.dat".
       options_ended = true;
+    } else if (!options_ended && (arg.shown == "--files-from" || arg.shown == "--report")) {
+      // The next argument is the option's file, whatever it looks like.
+      if (++i == args.size()) return false;
+      (arg.shown == "--report" ? opt.report : opt.files_from) = &args[i];
+    } else if (!options_ended && arg.shown.starts_with("--")) {
+      return false;
     } else if (!options_ended && !arg.shown.empty() && arg.shown[0] == '-') {
       // Only the letter after the hyphen counts: -f, -fq and -ff all mean -f.
       if (arg.shown.size() < 2) return false;
-      if (arg.shown[1] == 'f') {
-        opt.force = true;
-      } else if (arg.shown[1] == 'b') {
-        opt.binary = true;
-      } else {
-        return false;
+      switch (arg.shown[1]) {
+        case 'f':
+          opt.force = true;
+          break;
+        case 'b':
+          opt.binary = true;
+          break;
+        case 'x':
+          opt.x3p = true;
+          break;
+        case 'r':
+          opt.recursive = true;
+          break;
+        case 'u':
+          opt.update = true;
+          break;
+        case 'q':
+          opt.quiet = true;
+          break;
+        case '0':
+          opt.null_names = true;
+          break;
+        default:
+          return false;
       }
     } else {
       opt.names.push_back(&arg);
     }
   }
-  return opt.names.size() >= 2;
+  // An x3p file has no binary SDF form.
+  return opt.names.size() >= (opt.files_from ? 1u : 2u) && !(opt.x3p && opt.binary);
 }
 
-// True when the file starts with the magic number of a binary data file.
+}  // namespace
+
 bool is_binary_data_file(const char* name) {
   File f(u_fopen(name, "rb"));
   std::uint8_t head[4];
   return f && std::fread(head, 1, 4, f.get()) == 4 && header_length_for_magic(load_be32(head)) != 0;
 }
 
-// The messages of one conversion: straight to standard error, or kept until
-// the conversion is done so that files converted side by side never mix
-// their lines.
-class Messages {
- public:
-  explicit Messages(bool keep) : keep_(keep) {}
-  void print(const char* format, ...)
-#if defined(__GNUC__)
-      __attribute__((format(printf, 2, 3)))
-#endif
-  {
-    va_list args;
-    va_start(args, format);
-    if (keep_) {
-      va_list copy;
-      va_copy(copy, args);
-      const int n = std::vsnprintf(nullptr, 0, format, copy);
-      va_end(copy);
-      if (n > 0) {
-        const std::size_t at = text_.size();
-        text_.resize(at + static_cast<std::size_t>(n) + 1);
-        std::vsnprintf(text_.data() + at, static_cast<std::size_t>(n) + 1, format, args);
-        text_.resize(at + static_cast<std::size_t>(n));
-      }
-    } else {
-      std::vfprintf(stderr, format, args);
-    }
-    va_end(args);
+void Console::clear_locked() {
+  if (shown_ == 0) return;
+  std::fprintf(stderr, "\r%*s\r", static_cast<int>(shown_), "");
+  shown_ = 0;
+}
+
+void Console::write(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  clear_locked();
+  std::fputs(text.c_str(), stderr);
+  if (!line_.empty()) {
+    std::fputs(line_.c_str(), stderr);
+    shown_ = line_.size();
   }
-  const std::string& text() const { return text_; }
+  std::fflush(stderr);
+}
 
- private:
-  bool keep_;
-  std::string text_;
-};
+void Console::status(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // The new line written over the old one, padded where it is shorter.
+  const std::size_t old = shown_;
+  line_ = line;
+  if (line.empty()) {
+    clear_locked();
+  } else {
+    std::fprintf(stderr, "\r%s%*s", line.c_str(),
+                 static_cast<int>(old > line.size() ? old - line.size() : 0), "");
+    if (old > line.size()) std::fprintf(stderr, "\r%s", line.c_str());
+    shown_ = line.size();
+  }
+  std::fflush(stderr);
+}
 
-// Reads `in` and writes it to `out` as SDF. `read_failed` tells which side
+void Messages::print(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text;
+  if (n > 0) {
+    text.resize(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<std::size_t>(n));
+  }
+  va_end(args);
+  if (keep_)
+    text_ += text;
+  else
+    console_.write(text);
+}
+
+namespace {
+
+// Reads `in` and writes it to `out` as SDF, or x3p with -x. `read_failed` tells which side
 // an error came from.
 std::int32_t convert_file(const char* in, const char* out, OutputMode mode, const Options& opt,
-                          bool& read_failed) {
+                          bool& read_failed, std::atomic<std::int64_t>* progress) {
   // Streamed: constant memory, the values formatted on every processor.
   ConvertStage stage = ConvertStage::kNone;
-  const std::int32_t err = convert_data_file(in, out, mode, &stage, opt.format_threads,
-                                             opt.binary ? SdfForm::kBinary : SdfForm::kAscii);
+  const std::int32_t err =
+      opt.x3p ? convert_data_file_to_x3p(in, out, mode, &stage, opt.format_threads)
+              : convert_data_file(in, out, mode, &stage, opt.format_threads,
+                                  opt.binary ? SdfForm::kBinary : SdfForm::kAscii, progress);
   read_failed = stage == ConvertStage::kRead;
   return err;
 }
 
-// One conversion with its checks and messages; returns the exit status.
-int convert_one(const CommandArg& input, const CommandArg& output, const Options& opt,
-                Messages& m) {
+}  // namespace
+
+int convert_one(const CommandArg& input, const CommandArg& output, const Options& opt, Messages& m,
+                FileResult& result, std::atomic<std::int64_t>* progress) {
   const char* in = input.value.c_str();
   const char* out = output.value.c_str();
   auto unable = [&] {
     m.print("Unable to convert \"%s\" to \"%s\" because...\n", input.shown.c_str(),
             output.shown.c_str());
   };
-  if (!file_exists(in)) {
+  auto fail = [&](int status, const char* error) {
+    result.status = status;
+    result.error = error;
+    return status;
+  };
+  const EntryInfo source = u_entry_info(in);
+  if (source.kind != EntryKind::kFile) {
     unable();
     m.print("\t\"%s\" does not exist\n", input.shown.c_str());
-    return EXIT_NO_INPUT;
+    return fail(EXIT_NO_INPUT, "does not exist");
   }
-  if (file_exists(out)) {
+  const EntryInfo target = u_entry_info(out);
+  const bool exists = target.kind == EntryKind::kFile;
+  // -u, as make and cp -u: an output not older than its input is left alone;
+  // an older one is replaced.
+  if (exists && opt.update && target.mtime >= source.mtime && !u_same_file(in, out)) {
+    m.print("\"%s\" is up to date\n", output.shown.c_str());
+    result.up_to_date = true;
+    return EXIT_CONVERTED;
+  }
+  const bool replace = opt.force || opt.update;
+  if (exists) {
     // Writing over the input itself would destroy it before it is read
     // through, and -f never replaces a measurement: a stray name from a
     // wildcard must not cost one.
-    const char* why = !opt.force                 ? "already exists"
+    const char* why = !replace                   ? "already exists"
                       : u_same_file(in, out)     ? "is the input file"
                       : is_binary_data_file(out) ? "is a binary data file, which -f never replaces"
                                                  : nullptr;
     if (why) {
       unable();
       m.print("\t\"%s\" %s\n", output.shown.c_str(), why);
-      return EXIT_OUTPUT_EXISTS;
+      return fail(EXIT_OUTPUT_EXISTS, why);
     }
   }
 
-  m.print("Converting \"%s\" to \"%s\"\n", input.shown.c_str(), output.shown.c_str());
-  const OutputMode mode = opt.force ? OutputMode::kReplace : OutputMode::kCreateNew;
+  if (!opt.quiet)
+    m.print("Converting \"%s\" to \"%s\"\n", input.shown.c_str(), output.shown.c_str());
+  // -u replaces only what it found older; a name taken meanwhile is left
+  // alone, as without -f.
+  const OutputMode mode =
+      opt.force || (opt.update && exists) ? OutputMode::kReplace : OutputMode::kCreateNew;
   bool read_failed = false;
-  if (std::int32_t err = convert_file(in, out, mode, opt, read_failed)) {
+  if (std::int32_t err = convert_file(in, out, mode, opt, read_failed, progress)) {
+    if (opt.quiet)
+      m.print("Converting \"%s\" to \"%s\"\n", input.shown.c_str(), output.shown.c_str());
     unable();
     if (read_failed) {
       m.print("\tthere was an error reading the file \"%s\"\n", input.shown.c_str());
       m.print("\t%s\n", error_name(err));
-      return EXIT_READ_FAILED;
+      return fail(EXIT_READ_FAILED, error_name(err));
     }
-    if (err == ERR_CANT_CREATE_FILE && errno == EEXIST && !opt.force) {
+    if (err == ERR_CANT_CREATE_FILE && errno == EEXIST && mode == OutputMode::kCreateNew) {
       // Another program made the file while this one was converting.
       m.print("\t\"%s\" already exists\n", output.shown.c_str());
-      return EXIT_OUTPUT_EXISTS;
+      return fail(EXIT_OUTPUT_EXISTS, "already exists");
     }
     m.print("\tthere was an error writing to the file \"%s\"\n", output.shown.c_str());
     m.print("\t%s\n", error_name(err));
-    return EXIT_WRITE_FAILED;
+    return fail(EXIT_WRITE_FAILED, error_name(err));
   }
-  m.print("Conversion from \"%s\" to \"%s\" successful\n", input.shown.c_str(),
-          output.shown.c_str());
+  if (!opt.quiet)
+    m.print("Conversion from \"%s\" to \"%s\" successful\n", input.shown.c_str(),
+            output.shown.c_str());
+  result.bytes_out = u_entry_info(out).size;
   return EXIT_CONVERTED;
 }
-
-// Names compared as the file system compares them: Windows ignores case.
-std::string name_key(const std::string& shown) {
-  std::string key = shown;
-#ifdef _WIN32
-  for (char& c : key)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-#endif
-  return key;
-}
-
-// Every input into the directory, as cp does: one file per worker, each
-// file's messages whole, a count at the end. The status of the first failure
-// (in the order given), or 0 when every file was converted.
-int convert_into_directory(const Options& given) {
-  const std::size_t workers = std::min<std::size_t>(
-      given.names.size() - 1, std::max(1u, std::thread::hardware_concurrency()));
-  Options opt = given;
-  if (workers > 1) opt.format_threads = 0;
-  const CommandArg& dir = *opt.names.back();
-  const std::size_t n = opt.names.size() - 1;
-  std::vector<CommandArg> outputs(n);
-  std::map<std::string, std::size_t> taken;
-  for (std::size_t i = 0; i < n; ++i) {
-    const CommandArg& in = *opt.names[i];
-    outputs[i].value = u_path_in_directory(dir.value.c_str(), in.value.c_str(), ".sdf");
-    outputs[i].shown = u_path_in_directory(dir.shown.c_str(), in.shown.c_str(), ".sdf");
-    auto [at, fresh] = taken.emplace(name_key(outputs[i].shown), i);
-    if (!fresh) {
-      std::fprintf(
-          stderr, "\"%s\" and \"%s\" would both be converted to \"%s\"; nothing was written\n",
-          opt.names[at->second]->shown.c_str(), in.shown.c_str(), outputs[i].shown.c_str());
-      return EXIT_OUTPUT_EXISTS;
-    }
-  }
-
-  std::vector<int> status(n, EXIT_CONVERTED);
-  std::atomic<std::size_t> next{0};
-  std::mutex print;
-  auto work = [&] {
-    for (std::size_t i; (i = next.fetch_add(1)) < n;) {
-      Messages m(true);
-      status[i] = convert_one(*opt.names[i], outputs[i], opt, m);
-      std::lock_guard<std::mutex> lock(print);
-      std::fputs(m.text().c_str(), stderr);
-      std::fflush(stderr);
-    }
-  };
-  std::vector<std::thread> threads;
-  for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);
-  work();
-  for (std::thread& t : threads) t.join();
-
-  const auto converted =
-      static_cast<std::size_t>(std::count(status.begin(), status.end(), EXIT_CONVERTED));
-  std::fprintf(stderr, "Converted %zu of %zu files into \"%s\"\n", converted, n, dir.shown.c_str());
-  for (int s : status)
-    if (s != EXIT_CONVERTED) return s;
-  return EXIT_CONVERTED;
-}
-
-}  // namespace
 
 bool file_exists(const char* name) { return u_is_regular_file(name); }
 
-int run_tovrel(const std::vector<CommandArg>& args) {
+int run_tovrel(const std::vector<CommandArg>& args, bool terminal) {
+  // --help or --version anywhere before "--" answers the request, whatever
+  // else the command line holds; the first of the two wins.
+  for (const CommandArg& arg : args) {
+    if (arg.shown == "--") break;
+    if (arg.shown == "--help" || arg.shown == "--version") {
+      if (arg.shown == "--help")
+        print_help(stdout);
+      else
+        std::fputs("tovrel " TOVREL_VERSION "\n", stdout);
+      return std::fflush(stdout) == 0 && !std::ferror(stdout) ? EXIT_CONVERTED : EXIT_WRITE_FAILED;
+    }
+  }
   Options opt;
   if (!scan_arguments(args, opt)) {
     print_usage();
     return EXIT_USAGE;
   }
-  // INPUT... DIRECTORY, as cp takes it; otherwise exactly one input and one
-  // output.
-  if (u_is_directory(opt.names.back()->value.c_str())) return convert_into_directory(opt);
+  opt.terminal = terminal && !opt.quiet;
+  // SOURCE... DIRECTORY (-r), a list, or INPUT... DIRECTORY, as cp takes
+  // them; otherwise exactly one input and one output.
+  if (opt.recursive || opt.files_from || u_is_directory(opt.names.back()->value.c_str()))
+    return convert_many(opt);
   if (opt.names.size() != 2) {
     print_usage();
     return EXIT_USAGE;
   }
-  Messages direct(false);
-  return convert_one(*opt.names[0], *opt.names[1], opt, direct);
+  return convert_single(opt);
 }

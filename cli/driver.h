@@ -26,5 +26,6 @@ enum ExitStatus : int {
 bool file_exists(const char* name);
 
 // Runs one conversion for the arguments after the program name. Every
-// message goes to standard error; returns the exit status.
-int run_tovrel(const std::vector<CommandArg>& args);
+// message goes to standard error; returns the exit status. `terminal`: standard
+// error is a terminal, which shows a progress line while files are converted.
+int run_tovrel(const std::vector<CommandArg>& args, bool terminal = false);

@@ -28,6 +28,10 @@ std::int32_t measurement_kind(const char* path, MeasurementKind& kind) {
     }
   }
   if (n == 0) return ERR_PREMATURE_EOF;
+  if (x3p_magic(head, n)) {
+    kind = MeasurementKind::kX3p;
+    return ERR_NONE;
+  }
   char c = static_cast<char>(head[0]);
   if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
     kind = c == 'a' || c == 'A' ? MeasurementKind::kSdfAscii : MeasurementKind::kSdfBinary;
@@ -136,27 +140,6 @@ void write_picture(std::FILE* out, const PictureFacts& p) {
     std::fprintf(out, "  colour scale: none (no valid point)\n");
 }
 
-// Feeds a phase record to a sink, row by row.
-void feed_phase(const Header& header, const PhaseRecord& phase, surface::HeightSink& sink) {
-  surface::MapGeometry map;
-  const bool any = phase.data && phase.width > 0 && phase.height > 0;
-  map.width = any ? static_cast<std::uint64_t>(phase.width) : 0;
-  map.height = any ? static_cast<std::uint64_t>(phase.height) : 0;
-  map.unit = sdf_height_step(header);
-  map.integral = true;
-  sink.begin(map);
-  std::vector<double> values(map.width);
-  std::vector<std::uint8_t> missing(map.width);
-  for (std::uint64_t y = 0; y < map.height; ++y) {
-    for (std::uint64_t i = 0; i < map.width; ++i) {
-      const std::int32_t v = phase.data[y * map.width + i];
-      missing[i] = v >= kInvalidPhase;
-      values[i] = missing[i] ? 0.0 : v;
-    }
-    sink.row(y, values.data(), missing.data());
-  }
-}
-
 }  // namespace
 
 std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* phase,
@@ -164,6 +147,7 @@ std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* pha
   MeasurementKind kind = MeasurementKind::kDataFile;
   if (std::int32_t err = measurement_kind(path, kind)) return err;
   if (kind_out) *kind_out = kind;
+  if (kind == MeasurementKind::kX3p) return ERR_NOT_A_DATA_FILE;
   if (kind != MeasurementKind::kDataFile) return read_sdf_header(path, header, phase);
   // The intensity block is read (and dropped) so that a data file passes
   // exactly the checks a conversion makes.
@@ -206,9 +190,82 @@ bool write_inspection(std::FILE* out, const MeasurementView& view, const InfoRep
   if (report.measured) write_parameters(out, report.parameters);
   // A file with tovrel's whole trailer lists as its data file does; any other
   // SDF file also shows its header section as written.
-  if (view.kind != MeasurementKind::kDataFile && view.trailer != SdfTrailer::kComplete)
-    write_section(out, view.section, view.trailer);
+  const bool sdf =
+      view.kind == MeasurementKind::kSdfAscii || view.kind == MeasurementKind::kSdfBinary;
+  if (sdf && view.trailer != SdfTrailer::kComplete) write_section(out, view.section, view.trailer);
   if (report.pictured) write_picture(out, report.picture);
+  return std::fflush(out) == 0 && !std::ferror(out);
+}
+
+namespace {
+
+const char* axis_text(const X3pAxis& a, char* text, std::size_t size) {
+  std::snprintf(text, size, "%s %s, increment %s, offset %s", a.axis_type.c_str(),
+                a.data_type.empty() ? "-" : a.data_type.c_str(), float_text(a.increment).c_str(),
+                float_text(a.offset).c_str());
+  return text;
+}
+
+// Warnings for sums that disagree: the data is listed all the same.
+void warn_sums(std::FILE* err, const std::string& name, const X3pContent& x) {
+  auto warn = [&](SumCheck check, const char* what) {
+    if (check == SumCheck::kDiffers)
+      std::fprintf(err, "tovrel-info: \"%s\": warning: %s\n", name.c_str(), what);
+  };
+  warn(x.sums.main_xml, "the MD5 sum in md5checksum.hex is not the sum of main.xml");
+  warn(x.sums.point_data, "MD5ChecksumPointData in main.xml is not the sum of the point data");
+  warn(x.sums.valid_points,
+       "MD5ChecksumValidPoints in main.xml is not the sum of the validity array");
+}
+
+}  // namespace
+
+bool write_x3p_info(std::FILE* out, const X3pContent& x, const MeasurementView* view,
+                    const InfoReport* report) {
+  const X3pRecords& r = x.records;
+  char text[256];
+  auto line = [out](const char* name, const std::string& value) {
+    std::fprintf(out, "  %-17s %s\n", name, value.c_str());
+  };
+  std::fprintf(out, "x3p records\n");
+  line("Revision:", r.revision);
+  line("FeatureType:", r.feature_type);
+  line("CX:", axis_text(r.x, text, sizeof text));
+  line("CY:", axis_text(r.y, text, sizeof text));
+  line("CZ:", axis_text(r.z, text, sizeof text));
+  if (r.has_record2) {
+    line("Date:", r.date);
+    line("Creator:", r.creator);
+    line("Manufacturer:", r.manufacturer);
+    line("Model:", r.model);
+    line("Serial:", r.serial);
+    line("Version:", r.version);
+    line("CalibrationDate:", r.calibration_date);
+    line("ProbingSystem:", r.probing_type + (r.probing_id.empty() ? "" : ", " + r.probing_id));
+    line("Comment:", r.comment);
+  }
+  std::snprintf(text, sizeof text, "%llu x %llu x %llu", static_cast<unsigned long long>(r.size_x),
+                static_cast<unsigned long long>(r.size_y),
+                static_cast<unsigned long long>(r.size_z));
+  line("MatrixDimension:", text);
+  line("PointDataLink:", r.inline_data ? "(DataList in main.xml)" : r.point_data_link);
+  if (!r.valid_points_link.empty()) line("ValidPointsLink:", r.valid_points_link);
+  line("ChecksumFile:", r.checksum_file);
+  for (const std::string& id : r.vendor_ids) line("VendorSpecificID:", id);
+  std::fputs("\n", out);
+  if (x.has_attributes && view && report) return write_inspection(out, *view, *report);
+  if (x.has_attributes) return write_measurement_info(out, x.header, x.phase);
+  const HeightSummary& h = x.heights;
+  std::fprintf(out, "height data\n");
+  std::fprintf(out, "  width:        %llu\n", static_cast<unsigned long long>(r.size_x));
+  std::fprintf(out, "  height:       %llu\n", static_cast<unsigned long long>(r.size_y));
+  std::fprintf(out, "  valid points: %llu\n", static_cast<unsigned long long>(h.valid));
+  if (h.valid == 0) {
+    std::fprintf(out, "  smallest:     none\n  largest:      none\n");
+  } else {
+    std::fprintf(out, "  smallest:     %s m\n", float_text(h.smallest).c_str());
+    std::fprintf(out, "  largest:      %s m\n", float_text(h.largest).c_str());
+  }
   return std::fflush(out) == 0 && !std::ferror(out);
 }
 
@@ -216,7 +273,8 @@ namespace {
 
 const char kUsage[] =
     "Usage:  tovrel-info [--json] [--no-parameters] file...\n"
-    "\tfile   = binary data file or SDF file (ASCII or binary, from any program)\n"
+    "\tfile   = binary data file, SDF file (ASCII or binary, from any program) or\n"
+    "\t         x3p file\n"
     "\t--json            writes the same content as one JSON document (one a line\n"
     "\t                  for several files)\n"
     "\t--no-parameters   leaves out the height parameters (one pass over the data)\n";
@@ -313,10 +371,46 @@ int run_tovrel_info(const std::vector<CommandArg>& args, std::FILE* out, std::FI
       options.image = pictures[k];
       options.image_shown = pictures_shown[k];
     }
+    MeasurementKind kind = MeasurementKind::kDataFile;
+    errno = 0;
+    std::int32_t code = measurement_kind(file.value.c_str(), kind);
+    if (code == ERR_NONE && kind == MeasurementKind::kX3p) {
+      X3pContent x3p;
+      errno = 0;
+      code = read_x3p_file(file.value.c_str(), x3p);
+      if (code != ERR_NONE) {
+        report_error(err, file.shown, code, errno);
+        if (status == INFO_OK) status = INFO_READ_FAILED;
+        continue;
+      }
+      // With tovrel's attributes its phase counts are a map like any other.
+      InfoReport report;
+      MeasurementView view;
+      if (x3p.has_attributes) {
+        view_of_phase(MeasurementKind::kX3p, x3p.header, x3p.phase, &view);
+        code = inspect_measurement(view, options, &report);
+      }
+      if (code != ERR_NONE) {
+        const bool picture = code == ERR_CANT_CREATE_FILE || code == ERR_CANT_WRITE_FILE;
+        report_error(err, picture ? options.image_shown : file.shown, code, errno);
+        if (status == INFO_OK) status = picture ? INFO_WRITE_FAILED : INFO_READ_FAILED;
+        continue;
+      }
+      warn_sums(err, file.shown, x3p);
+      if (several && !command.json)
+        std::fprintf(out, "%s==> %s <==\n", k > 0 ? "\n" : "", file.shown.c_str());
+      const InfoReport* r = x3p.has_attributes ? &report : nullptr;
+      const bool written = command.json ? write_x3p_json(out, file.shown, x3p, r, several)
+                                        : write_x3p_info(out, x3p, r ? &view : nullptr, r);
+      if (!written) return status == INFO_OK ? INFO_WRITE_FAILED : status;
+      continue;
+    }
     MeasurementView view;
     InfoReport report;
-    errno = 0;
-    std::int32_t code = open_measurement(file.value.c_str(), &view);
+    if (code == ERR_NONE) {
+      errno = 0;
+      code = open_measurement(file.value.c_str(), &view);
+    }
     if (code == ERR_NONE) code = inspect_measurement(view, options, &report);
     if (code != ERR_NONE) {
       const int reason = errno;

@@ -13,6 +13,7 @@
 #include "sdf/sdf_inspect.h"
 #include "surface/height_sink.h"
 #include "surface/parameters.h"
+#include "x3p/x3p_reader.h"
 
 // Loads the measurement in `path` (library path convention), whichever kind
 // of file it is: a binary data file (told by its magic number) or an SDF file
@@ -20,7 +21,9 @@
 // import brings the values back to phase counts, so both kinds give the same
 // records for the same measurement. ERR_NOT_A_DATA_FILE for anything else.
 // `kind`, when given, tells which kind of file it was.
-enum class MeasurementKind { kDataFile, kSdfAscii, kSdfBinary };
+// An x3p file (a ZIP archive) is read by read_x3p_file instead: a file of
+// that kind gives ERR_NOT_A_DATA_FILE here.
+enum class MeasurementKind { kDataFile, kSdfAscii, kSdfBinary, kX3p };
 // The kind alone, from the file's first bytes; ERR_NOT_A_DATA_FILE for
 // anything else.
 [[nodiscard]] std::int32_t measurement_kind(const char* path, MeasurementKind& kind);
@@ -57,6 +60,12 @@ struct MeasurementView {
   std::function<std::int32_t(surface::HeightSink&)> read;
 };
 [[nodiscard]] std::int32_t open_measurement(const char* path, MeasurementView* view);
+
+// A phase record in memory as such a view (of `kind`), and the rows of one
+// as a pass. The view refers to `header` and `phase`, which must outlive it.
+void view_of_phase(MeasurementKind kind, const Header& header, const PhaseRecord& phase,
+                   MeasurementView* view);
+void feed_phase(const Header& header, const PhaseRecord& phase, surface::HeightSink& sink);
 
 // What tovrel-info found beyond the header: the summary, the height
 // parameters and the picture.
@@ -108,6 +117,20 @@ struct InfoOptions {
 [[nodiscard]] bool write_measurement_json(std::FILE* out, const std::string& name,
                                           MeasurementKind kind, const Header& header,
                                           const PhaseRecord& phase);
+
+// An x3p file: its records, then, with tovrel's attributes, the listing and
+// phase summary as write_measurement_info writes them, else the heights in
+// metres. False when a write failed.
+// With `view` and `report` (tovrel's x3p), the inspection's listing instead.
+[[nodiscard]] bool write_x3p_info(std::FILE* out, const X3pContent& x3p,
+                                  const MeasurementView* view = nullptr,
+                                  const InfoReport* report = nullptr);
+
+// The same as one JSON document, kind "x3p": the records, the sums, and
+// either the attributes and the phase summary or the heights.
+// With `report`, its parameters and picture too; on one line when `one_line`.
+[[nodiscard]] bool write_x3p_json(std::FILE* out, const std::string& name, const X3pContent& x3p,
+                                  const InfoReport* report = nullptr, bool one_line = false);
 
 // Exit statuses of tovrel-info.
 enum InfoStatus : int {

@@ -89,6 +89,7 @@ PhaseSummary summary_of(const MeasurementView& view, const surface::RangeSink& r
 std::int32_t open_measurement(const char* path, MeasurementView* view) {
   *view = MeasurementView{};
   if (std::int32_t err = measurement_kind(path, view->kind)) return err;
+  if (view->kind == MeasurementKind::kX3p) return ERR_NOT_A_DATA_FILE;  // read_x3p_file reads it
   const std::string name = path;
   if (view->kind == MeasurementKind::kDataFile) {
     PhaseRecord phase;
@@ -188,4 +189,42 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
     report->parameters = parameters;
   }
   return ERR_NONE;
+}
+
+void feed_phase(const Header& header, const PhaseRecord& phase, surface::HeightSink& sink) {
+  surface::MapGeometry map;
+  const bool any = phase.data && phase.width > 0 && phase.height > 0;
+  map.width = any ? static_cast<std::uint64_t>(phase.width) : 0;
+  map.height = any ? static_cast<std::uint64_t>(phase.height) : 0;
+  map.unit = sdf_height_step(header);
+  map.integral = true;
+  sink.begin(map);
+  std::vector<double> values(map.width);
+  std::vector<std::uint8_t> missing(map.width);
+  for (std::uint64_t y = 0; y < map.height; ++y) {
+    for (std::uint64_t i = 0; i < map.width; ++i) {
+      const std::int32_t v = phase.data[y * map.width + i];
+      missing[i] = v >= kInvalidPhase;
+      values[i] = missing[i] ? 0.0 : v;
+    }
+    sink.row(y, values.data(), missing.data());
+  }
+}
+
+void view_of_phase(MeasurementKind kind, const Header& header, const PhaseRecord& phase,
+                   MeasurementView* view) {
+  *view = MeasurementView{};
+  view->kind = kind;
+  view->header = header;
+  const bool any = phase.data && phase.width > 0 && phase.height > 0;
+  view->map.width = any ? static_cast<std::uint64_t>(phase.width) : 0;
+  view->map.height = any ? static_cast<std::uint64_t>(phase.height) : 0;
+  view->map.dx = header.pixel_width;
+  view->map.dy = header.pixel_height;
+  view->map.unit = sdf_height_step(header);
+  view->map.integral = true;
+  view->read = [&header, &phase](surface::HeightSink& sink) {
+    feed_phase(header, phase, sink);
+    return std::int32_t{ERR_NONE};
+  };
 }

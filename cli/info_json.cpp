@@ -54,6 +54,8 @@ const char* kind_name(MeasurementKind kind) {
       return "sdf ascii";
     case MeasurementKind::kSdfBinary:
       return "sdf binary";
+    case MeasurementKind::kX3p:
+      return "x3p";
     case MeasurementKind::kDataFile:
       break;
   }
@@ -101,22 +103,28 @@ bool write_json(std::FILE* out, const Json& doc, bool one_line) {
   return std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
 }
 
+// A double as JSON, or its name when it is no number.
+Json number(double v) {
+  if (std::isfinite(v)) return v;
+  return std::isnan(v) ? "nan" : v > 0 ? "inf" : "-inf";
+}
+
+Json axis(const X3pAxis& a) {
+  return {{"AxisType", a.axis_type},
+          {"DataType", a.data_type},
+          {"Increment", number(a.increment)},
+          {"Offset", number(a.offset)}};
+}
+
+const char* sum_text(SumCheck c) {
+  return c == SumCheck::kAgrees ? "agrees" : c == SumCheck::kDiffers ? "differs" : "not checked";
+}
+
 // A value, or null when it is not defined.
 Json defined(bool is, double v) { return is ? Json(v) : Json(nullptr); }
 
-}  // namespace
-
-bool write_measurement_json(std::FILE* out, const std::string& name, MeasurementKind kind,
-                            const Header& header, const PhaseRecord& phase) {
-  Json doc = listing_json(name, kind, header);
-  doc["phase"] = summary_json(summarize_phase(header, phase));
-  return write_json(out, doc, false);
-}
-
-bool write_inspection_json(std::FILE* out, const std::string& name, const MeasurementView& view,
-                           const InfoReport& report, bool one_line) {
-  Json doc = listing_json(name, view.kind, view.header);
-  doc["phase"] = summary_json(report.summary);
+// The parameters and the picture of an inspection.
+void add_report(Json& doc, const InfoReport& report) {
   if (report.measured) {
     const surface::HeightParameters& p = report.parameters;
     Json& j = doc["parameters"];
@@ -131,7 +139,31 @@ bool write_inspection_json(std::FILE* out, const std::string& name, const Measur
     j["Sv"] = defined(p.defined, p.sv);
     j["Sz"] = defined(p.defined, p.sz);
   }
-  if (view.kind != MeasurementKind::kDataFile) {
+  if (report.pictured) {
+    const PictureFacts& p = report.picture;
+    Json& j = doc["picture"];
+    j["file"] = p.shown;
+    j["width"] = p.width;
+    j["height"] = p.height;
+    j["scale"] = p.any ? Json{{"low", p.low}, {"high", p.high}, {"unit", "m"}} : Json(nullptr);
+  }
+}
+
+}  // namespace
+
+bool write_measurement_json(std::FILE* out, const std::string& name, MeasurementKind kind,
+                            const Header& header, const PhaseRecord& phase) {
+  Json doc = listing_json(name, kind, header);
+  doc["phase"] = summary_json(summarize_phase(header, phase));
+  return write_json(out, doc, false);
+}
+
+bool write_inspection_json(std::FILE* out, const std::string& name, const MeasurementView& view,
+                           const InfoReport& report, bool one_line) {
+  Json doc = listing_json(name, view.kind, view.header);
+  doc["phase"] = summary_json(report.summary);
+  add_report(doc, report);
+  if (view.kind == MeasurementKind::kSdfAscii || view.kind == MeasurementKind::kSdfBinary) {
     const SdfSection& s = view.section;
     Json& j = doc["sdf"];
     j["version"] = s.version;
@@ -151,13 +183,49 @@ bool write_inspection_json(std::FILE* out, const std::string& name, const Measur
                    : view.trailer == SdfTrailer::kIncomplete ? "missing required fields"
                                                              : "none";
   }
-  if (report.pictured) {
-    const PictureFacts& p = report.picture;
-    Json& j = doc["picture"];
-    j["file"] = p.shown;
-    j["width"] = p.width;
-    j["height"] = p.height;
-    j["scale"] = p.any ? Json{{"low", p.low}, {"high", p.high}, {"unit", "m"}} : Json(nullptr);
+  return write_json(out, doc, one_line);
+}
+
+bool write_x3p_json(std::FILE* out, const std::string& name, const X3pContent& x,
+                    const InfoReport* report, bool one_line) {
+  const X3pRecords& r = x.records;
+  Json doc;
+  doc["file"] = name;
+  doc["kind"] = kind_name(MeasurementKind::kX3p);
+  Json& records = doc["records"];
+  records["Revision"] = r.revision;
+  records["FeatureType"] = r.feature_type;
+  records["Axes"] = {{"CX", axis(r.x)}, {"CY", axis(r.y)}, {"CZ", axis(r.z)}};
+  if (r.has_record2) {
+    records["Date"] = r.date;
+    records["Creator"] = r.creator;
+    records["Instrument"] = {{"Manufacturer", r.manufacturer},
+                             {"Model", r.model},
+                             {"Serial", r.serial},
+                             {"Version", r.version}};
+    records["CalibrationDate"] = r.calibration_date;
+    records["ProbingSystem"] = {{"Type", r.probing_type}, {"Identification", r.probing_id}};
+    records["Comment"] = r.comment;
+  }
+  records["MatrixDimension"] = {{"SizeX", r.size_x}, {"SizeY", r.size_y}, {"SizeZ", r.size_z}};
+  records["PointDataLink"] = r.inline_data ? Json(nullptr) : Json(r.point_data_link);
+  records["ValidPointsLink"] = r.valid_points_link;
+  records["ChecksumFile"] = r.checksum_file;
+  records["VendorSpecificID"] = r.vendor_ids;
+  doc["md5"] = {{"main.xml", sum_text(x.sums.main_xml)},
+                {"point_data", sum_text(x.sums.point_data)},
+                {"valid_points", sum_text(x.sums.valid_points)}};
+  if (x.has_attributes) {
+    doc["attributes"] = listing_json(name, MeasurementKind::kX3p, x.header)["attributes"];
+    doc["phase"] = summary_json(report ? report->summary : summarize_phase(x.header, x.phase));
+    if (report) add_report(doc, *report);
+  } else {
+    const HeightSummary& h = x.heights;
+    doc["heights"] = {{"width", r.size_x},
+                      {"height", r.size_y},
+                      {"valid_points", h.valid},
+                      {"smallest", h.valid ? number(h.smallest) : Json(nullptr)},
+                      {"largest", h.valid ? number(h.largest) : Json(nullptr)}};
   }
   return write_json(out, doc, one_line);
 }

@@ -11,6 +11,12 @@
 // Elsewhere: the arguments are the names' own bytes.
 #include <vector>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "cli/console_relay.h"
 #include "cli/driver.h"
 #include "platform/command_args.h"
@@ -28,15 +34,18 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<CommandArg> args;
   for (int i = 1; i < argc; ++i)
     args.push_back({u_path_from_arg(argv[i]), u_text_from_arg(argv[i])});
+  // Asked before the relay turns standard error into a pipe.
+  DWORD mode = 0;
+  const bool terminal = GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(2)), &mode) != 0;
   ConsoleRelay relay;
   u_remove_temporaries_on_signals();
-  return run_tovrel(args);
+  return run_tovrel(args, terminal);
 }
 #else
 int main(int argc, char** argv) {
   std::vector<CommandArg> args;
   for (int i = 1; i < argc; ++i) args.push_back({u_path_from_arg(argv[i]), argv[i]});
   u_remove_temporaries_on_signals();
-  return run_tovrel(args);
+  return run_tovrel(args, isatty(2) != 0);
 }
 #endif

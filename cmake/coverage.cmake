@@ -3,7 +3,8 @@
 # prints line and branch coverage of every library file and the totals, for
 # the whole library and for the file-format modules (platform/, datafile/,
 # sdf/, errors/). Needs gcovr.
-find_program(TOVREL_GCOVR gcovr REQUIRED)
+find_program(TOVREL_GCOVR gcovr)
+tovrel_require(TOVREL_GCOVR "gcovr" gcovr)
 
 set(_src ${PROJECT_SOURCE_DIR})
 set(_json ${CMAKE_BINARY_DIR}/coverage.json)

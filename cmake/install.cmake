@@ -83,6 +83,11 @@ function(tovrel_install_package)
   foreach(module IN LISTS reversed)
     string(APPEND pc_libs " -ltovrel_${module}")
   endforeach()
+  # The system libraries the modules link (x3p: libgcrypt and zlib).
+  get_property(system_libs GLOBAL PROPERTY TOVREL_SYSTEM_LIBS)
+  foreach(lib IN LISTS system_libs)
+    string(APPEND pc_libs " -l${lib}")
+  endforeach()
 
   # tovrel::tovrel: every module at once.
   add_library(tovrel_all INTERFACE)

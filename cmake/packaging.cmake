@@ -55,10 +55,11 @@ refused with a named error. tovrel-info lists what a data file or an SDF file
 holds, so that a conversion can be checked with diff; tovrel-gen writes
 synthetic measurements for trying the tools out.")
 
-  # tovrel-dev: static libraries and headers, built by g++ 12 for C++20.
+  # tovrel-dev: static libraries and headers, built by g++ 12 for C++20; the
+# x3p module links zlib and libgcrypt.
   set(CPACK_DEBIAN_DEV_PACKAGE_NAME tovrel-dev)
   set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libstdc++-12-dev")
+  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libstdc++-12-dev, zlib1g-dev, libgcrypt20-dev")
   set(CPACK_DEBIAN_DEV_DESCRIPTION
 "tovrel library: data files, SDF files and the CAN bus layer
 The static libraries and headers of tovrel: the interferometer's binary data

@@ -20,3 +20,8 @@ std::string u_text_from_arg(const wchar_t* arg);
 // 8-bit path.
 std::string u_path_from_arg(const char* arg);
 #endif
+
+// A name given as text (a line of a list of names: UTF-8 on Windows, the
+// name's bytes elsewhere) as a library path; empty when the text is not
+// valid UTF-8 on Windows.
+std::string u_path_from_text(const std::string& text);

@@ -6,3 +6,5 @@ std::string u_path_from_arg(const char* arg) {
   if (u_path_is_wide(value.c_str())) value.insert(0, "./");
   return value;
 }
+
+std::string u_path_from_text(const std::string& text) { return u_path_from_arg(text.c_str()); }

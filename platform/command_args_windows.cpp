@@ -1,4 +1,5 @@
 #include "platform/command_args.h"
+#include "platform/file_io.h"
 #include "platform/windows_api.h"
 
 std::string u_path_from_arg(const wchar_t* arg) {
@@ -20,3 +21,5 @@ std::string u_text_from_arg(const wchar_t* arg) {
   out.resize(static_cast<std::size_t>(n - 1));
   return out;
 }
+
+std::string u_path_from_text(const std::string& text) { return u_wide_path_from_utf8(text); }

@@ -26,6 +26,10 @@ bool u_path_is_wide(const char* path) {
   return unit == 0xFEFF || unit == 0xFFFE;
 }
 
+bool u_path_is_empty(const char* path) {
+  return !path || path[0] == '\0' || (u_path_is_wide(path) && path[2] == '\0' && path[3] == '\0');
+}
+
 std::string u_wide_path_from_utf8(const std::string& utf8) {
   std::string out = "\xFF\xFE";
   auto put = [&out](std::uint32_t u) {
@@ -66,7 +70,7 @@ std::string u_wide_path_from_utf8(const std::string& utf8) {
 }
 
 std::FILE* u_fopen(const char* path, const char* mode) {
-  if (!path || path[0] == '\0') {
+  if (u_path_is_empty(path)) {
     errno = ENOENT;
     return nullptr;
   }
@@ -82,7 +86,7 @@ std::FILE* u_fopen(const char* path, const char* mode) {
 
 bool u_is_regular_file(const char* path) {
   // Out of memory for the converted name: not known to be a file.
-  if (!path || path[0] == '\0') return false;
+  if (u_path_is_empty(path)) return false;
   try {
     return u_native_is_regular_file(path);
   } catch (const std::bad_alloc&) {
@@ -91,7 +95,7 @@ bool u_is_regular_file(const char* path) {
 }
 
 bool u_is_directory(const char* path) {
-  if (!path || path[0] == '\0') return false;
+  if (u_path_is_empty(path)) return false;
   try {
     return u_native_is_directory(path);
   } catch (const std::bad_alloc&) {
@@ -140,10 +144,30 @@ std::string u_path_in_directory(const char* dir, const char* file, const char* e
 
 bool u_same_file(const char* a, const char* b) {
   // Out of memory for the converted names: not known to be the same file.
-  if (!a || a[0] == '\0' || !b || b[0] == '\0') return false;
+  if (u_path_is_empty(a) || u_path_is_empty(b)) return false;
   try {
     return u_native_same_file(a, b);
   } catch (const std::bad_alloc&) {
     return false;
   }
+}
+
+std::string u_path_join(const char* dir, const std::string& name) {
+  if (!u_path_is_wide(dir)) {
+    std::string out = dir;
+    if (!out.empty() &&
+        kSeparators.find(static_cast<unsigned char>(out.back())) == std::u16string_view::npos)
+      out += '/';
+    return out + name;
+  }
+  const std::string tail = u_wide_path_from_utf8(name);
+  if (tail.empty()) return {};
+  std::u16string d = u_wide_units(dir);
+  if (!d.empty() && kSeparators.find(d.back()) == std::u16string_view::npos) d += u'/';
+  std::string out = "\xFF\xFE";
+  for (char16_t u : d) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  }
+  return out + tail.substr(2);  // the name's units and the ending 0
 }

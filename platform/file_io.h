@@ -18,6 +18,9 @@
 // True when `path` carries the UTF-16 byte-order mark.
 bool u_path_is_wide(const char* path);
 
+// True when `path` is null or names nothing: "" or a wide path without units.
+bool u_path_is_empty(const char* path);
+
 // Builds a library path (mark 0xFEFF, little-endian units, a 0 unit at the
 // end) from UTF-8 text; empty when the text is not valid UTF-8.
 std::string u_wide_path_from_utf8(const std::string& utf8);

@@ -24,8 +24,16 @@ bool u_native_same_file(const char* a, const char* b);
 
 #ifdef _WIN32
 // The name as the wide-character calls take it: a wide path as it is, an
-// 8-bit path decoded with the ANSI code page, as the 8-bit calls would.
+// 8-bit path decoded with the ANSI code page, as the 8-bit calls would. A
+// name too long for the classic calls (MAX_PATH, less room for a file in a
+// folder) is made absolute in the extended-length form (\\?\C:\... or
+// \\?\UNC\server\...), which takes up to 32767 units.
 bool u_windows_name(const char* path, std::wstring& out);
+
+struct _stat64;
+// _wstat64 for a name from u_windows_name; the runtime's own refuses the
+// extended-length form, so such names are asked of the system directly.
+int u_windows_stat(const std::wstring& name, struct _stat64& st);
 #else
 // The name to hand to the POSIX calls; false when a wide name is not valid
 // UTF-16.

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <wchar.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -26,8 +27,8 @@ std::wstring wide_mode(const char* mode) {
 }
 
 bool stat_path(const char* path, struct _stat64& st) {
-  if (u_path_is_wide(path)) return _wstat64(wide_name(path).c_str(), &st) == 0;
-  return _stat64(path, &st) == 0;
+  std::wstring name;
+  return u_windows_name(path, name) && u_windows_stat(name, st) == 0;
 }
 
 // A handle that only queries the file: no read or write access, every
@@ -78,19 +79,49 @@ std::wstring full_name(const std::wstring& name) {
 bool u_windows_name(const char* path, std::wstring& out) {
   if (u_path_is_wide(path)) {
     out = wide_name(path);
-    return true;
+  } else {
+    int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (n <= 0) return false;
+    out.assign(static_cast<std::size_t>(n), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, out.data(), n) != n) return false;
+    out.resize(static_cast<std::size_t>(n - 1));
   }
-  int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-  if (n <= 0) return false;
-  out.assign(static_cast<std::size_t>(n), L'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, path, -1, out.data(), n) != n) return false;
-  out.resize(static_cast<std::size_t>(n - 1));
+  // The classic calls stop at MAX_PATH units; a folder's name must leave
+  // room for an 8.3 file name in it. Shorter names stay as given, so that
+  // device names such as NUL keep their meaning.
+  if (out.size() < MAX_PATH - 12 || out.starts_with(L"\\\\?\\")) return true;
+  const std::wstring full = full_name(out);
+  if (full.empty()) return true;
+  if (full.starts_with(L"\\\\"))
+    out = L"\\\\?\\UNC" + full.substr(1);  // \\server\share -> \\?\UNC\server\share
+  else
+    out = L"\\\\?\\" + full;
   return true;
 }
 
+int u_windows_stat(const std::wstring& name, struct _stat64& st) {
+  if (!name.starts_with(L"\\\\?\\")) return _wstat64(name.c_str(), &st);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) {
+    errno = ENOENT;
+    return -1;
+  }
+  st = {};
+  st.st_mode = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? S_IFDIR : S_IFREG;
+  st.st_size = (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  const auto ticks = (static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                     data.ftLastWriteTime.dwLowDateTime;
+  st.st_mtime = (ticks - 116444736000000000LL) / 10000000;
+  return 0;
+}
+
 std::FILE* u_native_fopen(const char* path, const char* mode) {
-  if (u_path_is_wide(path)) return _wfopen(wide_name(path).c_str(), wide_mode(mode).c_str());
-  return std::fopen(path, mode);
+  std::wstring name;
+  if (!u_windows_name(path, name)) {
+    errno = EILSEQ;
+    return nullptr;
+  }
+  return _wfopen(name.c_str(), wide_mode(mode).c_str());
 }
 
 bool u_native_is_regular_file(const char* path) {

@@ -5,11 +5,12 @@
 #include <cerrno>
 
 #include "errors/errors.h"
+#include "platform/file_io.h"
 
 std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
   abandon();
   mode_ = mode;
-  if (!path || path[0] == '\0') {
+  if (u_path_is_empty(path)) {  // also a wide name without units
     errno = ENOENT;
     return ERR_CANT_CREATE_FILE;
   }

@@ -6,7 +6,8 @@
 // then the old output, if any, is untouched; a failure, or an abandoned
 // OutputFile, removes the temporary file. A process that wants the same on
 // SIGINT, SIGTERM and SIGHUP (console control events on Windows) calls
-// u_remove_temporaries_on_signals() once.
+// u_remove_temporaries_on_signals() once: then a signal at any moment leaves
+// no temporary of up to kMaxThreads (threads.h) OutputFiles open at once.
 //
 // An output that exists and is no regular file (a device, a FIFO) is written
 // directly. When the output is a symbolic link, the file it points to is
@@ -46,8 +47,8 @@ class OutputFile {
 
   // Closes the stream and puts the file in place. 0; ERR_CANT_WRITE_FILE when
   // a write, the flush, the close or the final step failed (the old output
-  // stays as it was); with kCreateNew, ERR_CANT_CREATE_FILE and errno EEXIST
-  // when a file of that name appeared meanwhile (it is left alone).
+  // stays as it was); with kCreateNew, ERR_CANT_CREATE_FILE when a file of
+  // that name appeared meanwhile (it is left alone) and errno EEXIST.
   [[nodiscard]] std::int32_t commit();
 
   // Closes the stream and removes the temporary file (a direct write stays

@@ -1,6 +1,8 @@
 // Output files on POSIX systems: the temporary file is put in place with
 // rename() (replacing) or link() (never replacing).
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -22,9 +24,17 @@ namespace {
 using Temporaries = TemporaryTable<char>;
 
 extern "C" void remove_temporaries_and_reraise(int sig) {
-  Temporaries::each([](const char* name) { ::unlink(name); });
+  Temporaries::remove_all([](const char* name) { ::unlink(name); });
   std::signal(sig, SIG_DFL);
   std::raise(sig);
+}
+
+// The signals whose handler removes the temporaries.
+sigset_t termination_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+  return set;
 }
 
 bool can_fall_back_in_place(int error) {
@@ -56,13 +66,24 @@ std::int32_t OutputFile::open_native(const char* path, bool binary) {
     if (real) final_ = real.get();
   }
   int fd = -1;
+  int error = 0;
   for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    error = EINTR;  // unless made: a handler has started, nothing is made any more
     temp_ = temporary_name(final_, "/", static_cast<unsigned long long>(::getpid()), attempt);
-    fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
+    // The signals are held back on this thread from before the temporary is
+    // made until it is registered; on another thread, the handler waits.
+    const sigset_t held = termination_signals();
+    sigset_t old;
+    ::pthread_sigmask(SIG_BLOCK, &held, &old);
+    Temporaries::make_registered(temp_, slot_, [&] {
+      fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      error = errno;
+      return fd >= 0;
+    });
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (fd < 0 && error != EEXIST) break;
   }
   if (fd < 0) {
-    const int error = errno;
     temp_.clear();
     if (exists && mode_ == OutputMode::kReplace && can_fall_back_in_place(error)) {
       // The directory takes no new file, but the output itself may be
@@ -74,7 +95,6 @@ std::int32_t OutputFile::open_native(const char* path, bool binary) {
     errno = error;
     return ERR_CANT_CREATE_FILE;
   }
-  slot_ = Temporaries::add(temp_);
   if (exists) static_cast<void>(::fchmod(fd, st.st_mode & 07777));  // best effort
   stream_ = ::fdopen(fd, stream_mode);
   if (!stream_) {
@@ -120,7 +140,8 @@ void u_remove_temporaries_on_signals() {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction action {};
     action.sa_handler = remove_temporaries_and_reraise;
-    sigemptyset(&action.sa_mask);
+    // One handler at a time on a thread.
+    action.sa_mask = termination_signals();
     // An ignored signal (nohup) stays ignored.
     struct sigaction old {};
     if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;

@@ -17,12 +17,13 @@
 namespace {
 
 // Temporary files that the console control handler removes. The handler runs
-// on a thread of its own; a file still open is deleted once its handle
-// closes, since it is opened with delete sharing.
+// on a thread of its own (so it waits for a temporary being made, see
+// TemporaryTable); a file still open is deleted once its handle closes, since
+// it is opened with delete sharing.
 using Temporaries = TemporaryTable<wchar_t>;
 
 BOOL WINAPI remove_temporaries(DWORD) {
-  Temporaries::each([](const wchar_t* name) { DeleteFileW(name); });
+  Temporaries::remove_all([](const wchar_t* name) { DeleteFileW(name); });
   return FALSE;  // the default handler ends the process
 }
 
@@ -53,7 +54,7 @@ std::int32_t OutputFile::open_native(const char* path, bool binary) {
     return ERR_CANT_CREATE_FILE;
   }
   struct _stat64 st {};
-  const bool exists = _wstat64(name.c_str(), &st) == 0;
+  const bool exists = u_windows_stat(name, st) == 0;
   if (exists && (st.st_mode & S_IFMT) != S_IFREG) {
     direct_ = true;
     stream_ = _wfopen(name.c_str(), binary ? L"wb" : L"w");
@@ -69,11 +70,15 @@ std::int32_t OutputFile::open_native(const char* path, bool binary) {
   HANDLE h = INVALID_HANDLE_VALUE;
   DWORD error = 0;
   for (unsigned attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+    error = ERROR_OPERATION_ABORTED;  // unless made: the handler has started
     temp_ = temporary_name(final_, L"\\/:", GetCurrentProcessId(), attempt);
-    h = CreateFileW(temp_.c_str(), GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    Temporaries::make_registered(temp_, slot_, [&] {
+      h = CreateFileW(temp_.c_str(), GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+      error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+      return h != INVALID_HANDLE_VALUE;
+    });
     if (h == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
       break;
   }
@@ -89,7 +94,6 @@ std::int32_t OutputFile::open_native(const char* path, bool binary) {
     errno = error == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
     return ERR_CANT_CREATE_FILE;
   }
-  slot_ = Temporaries::add(temp_);
   int fd =
       _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | (binary ? _O_BINARY : _O_TEXT));
   if (fd < 0) {

@@ -14,38 +14,48 @@ T load(const void* p) {
   return v;
 }
 
-// One listing line for element `element` of `field`.
-int write_line(std::FILE* stream, const Header& header, const FieldDesc& field,
-               std::size_t element) {
+// The longest listing line: a 64-byte name, a 200-byte text with its
+// quotes, and the line feed.
+constexpr std::size_t kLineSize = 512;
+
+// One listing line for element `element` of `field`, into `line` (room for
+// kLineSize bytes); returns its length. Nothing is allocated, and a full
+// text array without a NUL is never read past.
+std::size_t format_line(char* line, const Header& header, const FieldDesc& field,
+                        std::size_t element) {
   char name[64];
   header_attr_name(field, element, name, sizeof name);
   const void* p = header_field_ptr(header, field, element);
+  int n = -1;
   switch (field.list_kind) {
     case ListKind::U:
-      return std::fprintf(stream, "%s=%u\n", name, static_cast<unsigned>(load<std::uint32_t>(p)));
+      n = std::snprintf(line, kLineSize, "%s=%u\n", name,
+                        static_cast<unsigned>(load<std::uint32_t>(p)));
+      break;
     case ListKind::D:
     case ListKind::DNZ:
-      if (field.elem_size() == 2) {
-        return std::fprintf(stream, "%s=%d\n", name, static_cast<int>(load<std::int16_t>(p)));
-      }
-      return std::fprintf(stream, "%s=%d\n", name, static_cast<int>(load<std::int32_t>(p)));
+      n = std::snprintf(line, kLineSize, "%s=%d\n", name,
+                        field.elem_size() == 2 ? static_cast<int>(load<std::int16_t>(p))
+                                               : static_cast<int>(load<std::int32_t>(p)));
+      break;
     case ListKind::G: {
       char text[kFloatTextSize];
-      return std::fprintf(stream, "%s=%s\n", name, format_float_g(load<float>(p), text));
+      n = std::snprintf(line, kLineSize, "%s=%s\n", name, format_float_g(load<float>(p), text));
+      break;
     }
     case ListKind::S: {
-      // Written a character at a time, without taking memory; a full array
-      // without a NUL is never read past.
       const auto* text = static_cast<const char*>(p);
-      if (std::fprintf(stream, "%s=\"", name) < 0) return -1;
+      n = std::snprintf(line, kLineSize, "%s=\"", name);
       for (std::size_t i = 0; i < field.width() && text[i] != '\0'; ++i)
-        if (std::fputc(listed_char(text[i]), stream) == EOF) return -1;
-      return std::fputs("\"\n", stream) < 0 ? -1 : 1;
+        line[n++] = listed_char(text[i]);
+      line[n++] = '"';
+      line[n++] = '\n';
+      break;
     }
     case ListKind::NONE:
       break;
   }
-  return -1;
+  return n < 0 ? 0 : static_cast<std::size_t>(n);
 }
 
 }  // namespace
@@ -56,11 +66,23 @@ std::string listed_text(const char* text, std::size_t width) {
   return out;
 }
 
+std::string header_attributes_text(const Header& header) {
+  std::string text;
+  char line[kLineSize];
+  for (std::size_t n = 1; n <= kListingLines; ++n) {
+    const ListedField lf = header_listed_field(header, n);
+    text.append(line, format_line(line, header, *lf.field, lf.element));
+  }
+  return text;
+}
+
 int write_header_attributes(std::FILE* stream, const Header* header) {
   int result = 0;
-  for (std::size_t line = 1; line <= kListingLines; ++line) {
-    ListedField lf = header_listed_field(*header, line);
-    result = write_line(stream, *header, *lf.field, lf.element);
+  char line[kLineSize];
+  for (std::size_t n = 1; n <= kListingLines; ++n) {
+    const ListedField lf = header_listed_field(*header, n);
+    const std::size_t length = format_line(line, *header, *lf.field, lf.element);
+    result = std::fwrite(line, 1, length, stream) == length ? static_cast<int>(length) : -1;
   }
   return result;
 }

@@ -37,8 +37,11 @@ struct Failure {
 // slot until it is written, in order.
 class DataSection : private sdf_detail::ChunkJob {
  public:
-  DataSection(std::FILE* in, std::size_t count)
-      : in_(in), count_(count), chunks_((count + kChunkValues - 1) / kChunkValues) {}
+  DataSection(std::FILE* in, std::size_t count, std::atomic<std::int64_t>* progress)
+      : in_(in),
+        count_(count),
+        chunks_((count + kChunkValues - 1) / kChunkValues),
+        progress_(progress) {}
 
   // Takes the buffers for the calling thread and `extra` more; false when
   // they are refused.
@@ -118,6 +121,7 @@ class DataSection : private sdf_detail::ChunkJob {
       read_failed_ = true;
       return false;
     }
+    if (progress_) progress_->fetch_add(static_cast<std::int64_t>(s.count) * 2);
     if (!out_) {
       offset_ = std::min(offset_, s.smallest);
       return true;
@@ -133,6 +137,7 @@ class DataSection : private sdf_detail::ChunkJob {
   SdfForm form_ = SdfForm::kAscii;
   std::size_t count_;
   std::size_t chunks_;
+  std::atomic<std::int64_t>* progress_;
   int threads_ = 1;
   int n_slots_ = 1;
   std::array<Slot, kMaxSlots> slots_;
@@ -154,7 +159,8 @@ bool write_head(std::FILE* f, const Header& header, const PhaseRecord& phase, Sd
                                   : sdf_write_header_section(f, header, phase);
 }
 
-Failure convert(const char* in, const char* out, OutputMode mode, int threads, SdfForm form) {
+Failure convert(const char* in, const char* out, OutputMode mode, int threads, SdfForm form,
+                std::atomic<std::int64_t>* progress) {
   Header header{};
   PhaseRecord phase;
   std::int64_t start = 0;
@@ -166,7 +172,7 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads, S
 
   // The buffers are taken, the data offset found and a block cut short
   // noticed before the output is created.
-  DataSection data(input.get(), count);
+  DataSection data(input.get(), count, progress);
   if (count > 0) {
     if (!data.prepare(threads < 0 ? default_extra_threads() : threads))
       return {ERR_NO_MEM, ConvertStage::kRead};
@@ -197,8 +203,9 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads, S
 }  // namespace
 
 std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,
-                               ConvertStage* stage, int threads, SdfForm form) {
-  const Failure failure = convert(in, out, mode, threads, form);
+                               ConvertStage* stage, int threads, SdfForm form,
+                               std::atomic<std::int64_t>* progress) {
+  const Failure failure = convert(in, out, mode, threads, form, progress);
   if (stage) *stage = failure.stage;
   return failure.code;
 }

@@ -1,6 +1,7 @@
 // Converting a binary data file to an SDF file in constant memory.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/output_file.h"
@@ -32,7 +33,10 @@ enum class SdfForm : std::uint8_t {
 // threads besides the calling one that read, format and write the values
 // with it (the text still goes out in order); -1 picks one fewer than the
 // processors (none on a single one), 0 does everything on the calling
-// thread.
+// thread. `progress`, when given, grows by the bytes of the phase block as
+// they are gone through (half in each pass), for a caller that shows how far
+// the conversion got.
 [[nodiscard]] std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,
                                              ConvertStage* stage = nullptr, int threads = -1,
-                                             SdfForm form = SdfForm::kAscii);
+                                             SdfForm form = SdfForm::kAscii,
+                                             std::atomic<std::int64_t>* progress = nullptr);

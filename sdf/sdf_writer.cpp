@@ -64,6 +64,10 @@ bool sdf_write_trailer(std::FILE* f, const Header& h, std::int32_t offset) {
   return std::fputs("*\n", f) >= 0 && !std::ferror(f);
 }
 
+std::string sdf_trailer_text(const Header& h, std::int32_t offset) {
+  return "Data Offset = " + std::to_string(offset) + "\n" + header_attributes_text(h) + "*\n";
+}
+
 float sdf_height_step(const Header& h) {
   // Separate volatile steps: each product and the quotient are rounded to
   // single precision, whatever the compiler's evaluation method, and nothing

@@ -54,6 +54,9 @@ SdfStamps sdf_stamps(const Header& header);
 // closing "*". False when a write failed.
 [[nodiscard]] bool sdf_write_trailer(std::FILE* stream, const Header& header, std::int32_t offset);
 
+// The trailer's text, each line ended by a line feed.
+std::string sdf_trailer_text(const Header& header, std::int32_t offset);
+
 // The pieces of the data section, for the writer, its tests and benchmarks.
 
 // The offset taken off the data: the smallest of the `count` values when it

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <map>
+#include <regex>
 #include <thread>
 
 #ifndef _WIN32
@@ -38,11 +41,16 @@ TEST_F(DriverTest, BadCommandLinesPrintUsage) {
       {},
       {input},
       {input, output, dir.file("third")},
-      {"-x", input, output},
+      {"-y", input, output},
+      {"-x", "-b", input, output},  // an x3p file has no binary form
+      {"-b", "-x", input, output},
       {"-", input, output},
       {"-f", input},
       {input, "-f"},
       {"-f", "-f", input},
+      {"--bogus", input, output},
+      {input, output, "--files-from"},
+      {"--helpx", input, output},
   };
   for (const auto& args : bad) {
     RunResult r = run(args);
@@ -50,6 +58,37 @@ TEST_F(DriverTest, BadCommandLinesPrintUsage) {
     EXPECT_EQ(r.err, kUsage);
     EXPECT_FALSE(std::filesystem::exists(output));
   }
+}
+
+TEST_F(DriverTest, HelpAndVersionGoToStandardOutput) {
+  // Anywhere before "--", whatever else the line holds; nothing is converted.
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--help"}, {input, output, "--help"}, {"-z", "--help", "--version"}}) {
+    RunResult r = run_program(tovrel_exe(), args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind("Usage:  tovrel [options] input output\n"
+                          "        tovrel [options] input... directory\n",
+                          0),
+              0u)
+        << r.out;
+    for (const char* option :
+         {"\n  -b ", "\n  -f ", "\n  -x ", "\n  -r ", "\n  -u ", "\n  -q ", "\n  -0 ",
+          "\n  --files-from ", "\n  --report ", "\n  -- ", "\n  --version "})
+      EXPECT_NE(r.out.find(option), std::string::npos) << option;
+  }
+  RunResult r = run_program(tovrel_exe(), {"--version", "--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(std::regex_match(r.out, std::regex("tovrel [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
+  // After "--" it is a file name.
+  r = run({"--", "--help", output});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_FALSE(std::filesystem::exists(output));
+#ifndef _WIN32
+  // A help text that cannot be written is a failure.
+  r = run_program("/bin/sh", {"-c", "exec \"$0\" --help >/dev/full", tovrel_exe()});
+  EXPECT_EQ(r.status, 5);
+#endif
 }
 
 TEST_F(DriverTest, MissingInputIsReportedBeforeAnythingElse) {
@@ -137,6 +176,10 @@ TEST_F(DriverTest, WriterFailuresNameTheError) {
   RunResult r = run({input, nowhere});
   EXPECT_EQ(r.status, 5);
   EXPECT_EQ(r.err, failure(nowhere, "ERR_CANT_CREATE_FILE"));
+  // An empty name too, on every system.
+  r = run({input, ""});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.err, failure("", "ERR_CANT_CREATE_FILE"));
 #ifdef __linux__
   // A full disk is a failure, never a success with a truncated file.
   r = run({input, "/dev/full"});
@@ -164,7 +207,9 @@ TEST_F(DriverTest, ConvertsManyFilesIntoADirectory) {
                  "\tthere was an error reading the file \"" + bad + "\"\n\tERR_NOT_A_DATA_FILE\n"),
       std::string::npos)
       << r.err;
-  EXPECT_TRUE(r.err.ends_with("Converted 2 of 3 files into \"" + out_dir + "\"\n")) << r.err;
+  EXPECT_TRUE(r.err.ends_with("Converted 2 of 3 files into \"" + out_dir +
+                              "\"; 0 up to date, 0 not data files, 1 failed\n"))
+      << r.err;
   auto listing = [&] {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(out_dir))
@@ -180,6 +225,11 @@ TEST_F(DriverTest, ConvertsManyFilesIntoADirectory) {
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("would both be converted to \"" + b_sdf + "\""), std::string::npos) << r.err;
   EXPECT_EQ(listing(), (std::vector<std::string>{"in.sdf"}));
+  // -x: the same into x3p files.
+  r = run({"-x", input, out_dir});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(listing(), (std::vector<std::string>{"in.sdf", "in.x3p"}));
+  EXPECT_EQ(read_text(out_dir + "/in.x3p").rfind("PK\x03\x04", 0), 0u);
 }
 
 // The output is one complete conversion or not there; an old output is kept
@@ -221,6 +271,10 @@ TEST_F(DriverTest, OutputIsCompleteOrAbsent) {
   RunResult r = run_program("/bin/sh", {"-c", limited, tovrel_exe(), other, output});
   EXPECT_EQ(r.status, 5) << r.err;
   EXPECT_EQ(read_text(output), "keep me");
+  const std::string limited_x3p = "trap '' XFSZ; ulimit -f 4; exec \"$0\" -x -f \"$1\" \"$2\"";
+  r = run_program("/bin/sh", {"-c", limited_x3p, tovrel_exe(), other, output});
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_EQ(read_text(output), "keep me");
   std::filesystem::remove(output);
   EXPECT_EQ(names(), inputs_only);
 
@@ -237,28 +291,154 @@ TEST_F(DriverTest, OutputIsCompleteOrAbsent) {
   std::filesystem::remove(link);
   std::filesystem::remove(target);
   EXPECT_EQ(names(), inputs_only);
-
-  // A termination signal mid-write removes the temporary file and ends the
-  // process as the signal does.
-  const std::string big = dir.file("big.dat");
-  write_measurement(big, 4000, 3000);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(open("/dev/null", O_WRONLY), 2);
-    execl(tovrel_exe().c_str(), "tovrel", big.c_str(), output.c_str(), nullptr);
-    _exit(127);
-  }
-  bool writing = false;
-  while (!writing && waitpid(pid, nullptr, WNOHANG) == 0)
-    for (const std::string& n : names()) writing |= n.starts_with(".out.sdf.");
-  kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  RecordProperty("signal_mid_write", writing ? "sent" : "conversion ended first");
-  if (writing) {
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-    std::filesystem::remove(big);
-    EXPECT_EQ(names(), inputs_only);
-  }
 #endif
 }
+
+// -r SOURCE... DIRECTORY: every data file below the sources (known by its
+// magic number) in the same place below DIRECTORY; -u resumes; a list names
+// inputs beyond the command line; --report records every input.
+TEST_F(DriverTest, ConvertsTreesAndListsAndResumes) {
+  namespace fs = std::filesystem;
+  const std::string src = dir.file("src"), out = dir.file("out"), report = dir.file("run.json");
+  fs::create_directories(src + "/y/z");
+  write_bytes(src + "/a.dat", input_bytes);
+  write_bytes(src + "/y/z/b", input_bytes);  // no extension: a data file all the same
+  write_text(src + "/y/notes.dat", "not a data file");
+  auto tree = [](const std::string& root) {
+    std::vector<std::string> names;
+    if (fs::exists(root))
+      for (const auto& e : fs::recursive_directory_iterator(root))
+        names.push_back(fs::relative(e.path(), root).generic_string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  auto summary = [](const std::string& to, int done, int of, int current, int other, int failed) {
+    return "Converted " + std::to_string(done) + " of " + std::to_string(of) + " files into \"" +
+           to + "\"; " + std::to_string(current) + " up to date, " + std::to_string(other) +
+           " not data files, " + std::to_string(failed) + " failed\n";
+  };
+  RunResult r = run({"-r", src, out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.ends_with(summary(out, 2, 2, 0, 1, 0))) << r.err;
+  EXPECT_EQ(tree(out), (std::vector<std::string>{"a.sdf", "y", "y/z", "y/z/b.sdf"}));
+  EXPECT_EQ(run({"-r", src, out}).status, 3);  // the outputs exist
+  // -u: nothing to do, then only the input made newer. -q: only the summary.
+  EXPECT_EQ(run({"-r", "-u", src, out, "--report", report}).err, summary(out, 0, 2, 2, 1, 0));
+  fs::last_write_time(src + "/a.dat", fs::last_write_time(out + "/a.sdf") + std::chrono::hours(1));
+  r = run({"-q", "-r", "-u", "--report", report, src, out});
+  EXPECT_EQ(r.err, summary(out, 1, 2, 1, 1, 0));
+  const std::string records = read_text(report);
+  EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 6) << records;
+  EXPECT_NE(records.find("{\"input\":\"" + src + "/a.dat\",\"output\":\"" + out +
+                         "/a.sdf\",\"status\":\"converted\",\"error\":null,\"bytes_in\":" +
+                         std::to_string(input_bytes.size()) + ",\"bytes_out\":"),
+            std::string::npos)
+      << records;
+  EXPECT_NE(records.find("\"status\":\"not a data file\""), std::string::npos);
+
+  // Refused before anything is written: a DIRECTORY inside a SOURCE, and
+  // two inputs for one output, also when the names differ only in case.
+  for (const std::string& inside : {src, src + "/y/new"}) {
+    r = run({"-r", src, inside});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.err,
+              "\"" + inside + "\" is inside a folder it would convert; nothing was written\n");
+  }
+  write_bytes(src + "/y/Z.dat", input_bytes);
+  write_bytes(src + "/y/z.dat", input_bytes);
+  r = run({"-r", src, dir.file("clash")});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("would both be converted to"), std::string::npos) << r.err;
+  EXPECT_EQ(tree(src + "/y/new").size() + tree(dir.file("clash")).size(), 0u);
+  fs::remove(src + "/y/Z.dat");
+  fs::remove(src + "/y/z.dat");
+
+  // Lists: CR LF lines into a folder as named; under -r, NUL-separated names
+  // keep their folders below DIRECTORY, and ".." has no place there.
+  const std::string flat = dir.file("flat"), kept = dir.file("kept");
+  fs::create_directory(flat);
+  write_text(dir.file("list.txt"), src + "/a.dat\r\n\r\n" + src + "/y/z/b\r\n");
+  EXPECT_EQ(run({"--files-from", dir.file("list.txt"), flat}).status, 0);
+  EXPECT_EQ(tree(flat), (std::vector<std::string>{"a.sdf", "b.sdf"}));
+  write_text(dir.file("list0"), src + "/y" + std::string(1, '\0') + "../a.dat");
+  r = run({"-r", "-0", "--files-from", dir.file("list0"), kept});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_TRUE(r.err.ends_with(summary(kept, 1, 2, 0, 1, 1))) << r.err;
+  EXPECT_TRUE(fs::is_regular_file(fs::path(kept) / fs::path(src).relative_path() / "y/z/b.sdf"));
+
+#ifndef _WIN32
+  // A link to a folder is not followed. A full disk (the file size limit
+  // stands in) fails the file that does not fit, leaves no temporary, and the
+  // run goes on.
+  fs::create_directory_symlink(src, src + "/y/loop");
+  Measurement m = synthetic_measurement(2, 200, 100);
+  write_bytes(src + "/big.dat", encode_data_file(m.header, &m.intensity, &m.phase));
+  const std::string limited = "trap '' XFSZ; ulimit -f 16; exec \"$0\" -r \"$1\" \"$2\"";
+  r = run_program("/bin/sh", {"-c", limited, tovrel_exe(), src, dir.file("full")});
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_NE(r.err.find("\tERR_CANT_WRITE_FILE\n"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.err.ends_with(summary(dir.file("full"), 2, 3, 0, 2, 1))) << r.err;
+  EXPECT_EQ(tree(dir.file("full")), (std::vector<std::string>{"a.sdf", "y", "y/z", "y/z/b.sdf"}));
+  // A list on standard input.
+  r = run_program("/bin/sh", {"-c", "echo \"$1\" | exec \"$0\" -r --files-from - \"$2\"",
+                              tovrel_exe(), src + "/big.dat", dir.file("piped")});
+  EXPECT_EQ(r.status, 0) << r.err;
+#endif
+}
+#ifndef _WIN32
+// A termination signal at any moment of a conversion, of one file or of
+// several side by side, ends the process as the signal does and leaves each
+// output complete or absent, and no temporary file.
+TEST_F(DriverTest, NoTemporarySurvivesASignal) {
+  const std::string out_dir = dir.file("out");
+  std::filesystem::create_directory(out_dir);
+  Measurement m = synthetic_measurement(2, 1500, 1000);
+  std::vector<std::string> folder_form;
+  for (const char* name : {"a.dat", "b.dat", "c.dat", "d.dat"}) {
+    folder_form.push_back(dir.file(name));
+    write_bytes(folder_form.back(), encode_data_file(m.header, &m.intensity, &m.phase));
+  }
+  folder_form.push_back(out_dir);
+  auto outputs = [&] {
+    std::map<std::string, std::uintmax_t> sizes;
+    for (const auto& e : std::filesystem::directory_iterator(out_dir))
+      sizes[e.path().filename().string()] = e.file_size();
+    std::filesystem::remove_all(out_dir);
+    std::filesystem::create_directory(out_dir);
+    return sizes;
+  };
+  for (const auto& args :
+       {std::vector<std::string>{folder_form[0], out_dir + "/a.sdf"}, folder_form}) {
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(run(args).status, 0);
+    const auto whole = std::chrono::steady_clock::now() - start;
+    const auto complete = outputs();
+    std::vector<char*> argv{const_cast<char*>("tovrel")};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    // From before the program starts to after it has ended, then just as the
+    // first temporary file appears.
+    for (int k = 0; k < 30; ++k) {
+      const pid_t pid = fork();
+      if (pid == 0) {
+        dup2(open("/dev/null", O_WRONLY), 2);
+        execv(tovrel_exe().c_str(), argv.data());
+        _exit(127);
+      }
+      siginfo_t ended{};
+      if (k <= 20) std::this_thread::sleep_for(whole * k / 20);
+      while (k > 20 &&
+             waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+             ended.si_pid == 0 && std::filesystem::is_empty(out_dir)) {
+      }
+      kill(pid, SIGTERM);
+      int status = 0;
+      waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFSIGNALED(status) ? WTERMSIG(status) == SIGTERM : WEXITSTATUS(status) == 0)
+          << status;
+      for (const auto& [name, size] : outputs())
+        EXPECT_TRUE(complete.contains(name) && complete.at(name) == size) << name << " at " << k;
+    }
+  }
+}
+#endif

@@ -105,6 +105,22 @@ TEST(TovrelInfo, DataFileAndItsSdfPrintTheSameText) {
     EXPECT_EQ(doc["phase"]["valid_points"], s.valid);
     EXPECT_EQ(doc["phase"]["smallest"]["counts"], s.smallest);
     EXPECT_EQ(doc["phase"]["largest"]["counts"], s.largest);
+
+    // Its x3p file: the records, then the same listing and summary.
+    const std::string x3p = c.sdf + ".x3p";
+    ASSERT_EQ(run_program(TOVREL_EXE, {"-x", c.dat, x3p}).status, 0);
+    RunResult from_x3p = run_program(info_exe(), {x3p});
+    ASSERT_EQ(from_x3p.status, INFO_OK) << from_x3p.err;
+    EXPECT_EQ(from_x3p.err, "");
+    EXPECT_EQ(from_x3p.out.rfind("x3p records\n", 0), 0u);
+    EXPECT_EQ(from_x3p.out.substr(from_x3p.out.find("\n\n") + 2), from_dat.out);
+    RunResult x3p_json = run_program(info_exe(), {"--json", x3p});
+    const auto x3p_doc = nlohmann::ordered_json::parse(x3p_json.out);
+    EXPECT_EQ(x3p_doc["kind"], "x3p");
+    EXPECT_EQ(x3p_doc["attributes"], doc["attributes"]);
+    EXPECT_EQ(x3p_doc["phase"], doc["phase"]);
+    EXPECT_EQ(x3p_doc["md5"]["point_data"], "agrees");
+    EXPECT_EQ(x3p_doc["records"]["MatrixDimension"]["SizeX"], 61);
   }
 }
 

@@ -6,9 +6,11 @@
  *   gwyddion_load file.sdf
  *   gwyddion_load binary.sdf ascii.sdf
  *
- * The second form loads the binary form of a conversion and checks it
- * against the ASCII form of the same conversion; points without a
- * measurement (4294967295) must come back masked, not as heights.
+ * The second form loads the binary form or the x3p file of a conversion
+ * and checks it against the ASCII form of the same conversion; points
+ * without a measurement (4294967295) must come back masked, not as heights.
+ * An x3p file (its name ends in .x3p) must give every height to the last
+ * bit: the value times the double that Zscale reads as.
  *
  *   gwyddion_load --parameters tovrel-info binary.sdf
  *
@@ -91,6 +93,7 @@ static int read_sdf_text(const char* path, SdfText* sdf) {
 }
 
 static int close_enough(double expected, double actual) {
+  if (isnan(expected)) return isnan(actual);
   return fabs(expected - actual) <= 1e-9 * fabs(expected) + 1e-300;
 }
 
@@ -180,6 +183,8 @@ int main(int argc, char** argv) {
   GwyDataField* mask = NULL;
   const gdouble* masked = NULL;
   const int binary = argc == 3;
+  const size_t name_length = strlen(argv[1]);
+  const int exact = name_length > 4 && strcmp(argv[1] + name_length - 4, ".x3p") == 0;
   if (argc == 4 && strcmp(argv[1], "--parameters") == 0)
     return compare_parameters(argv[2], argv[3]);
   if (argc != 2 && argc != 3) return fail("usage: gwyddion_load file.sdf [ascii.sdf]");
@@ -221,7 +226,7 @@ int main(int argc, char** argv) {
     double expected = (double)sdf.values[i] * sdf.zscale;
     double diff = fabs(expected - heights[i]);
     if (diff > worst) worst = diff;
-    if (!close_enough(expected, heights[i]) && bad++ < 5)
+    if ((exact ? expected != heights[i] : !close_enough(expected, heights[i])) && bad++ < 5)
       fprintf(stderr, "point %ld: file says %.12g m, Gwyddion %.12g m\n", i, expected, heights[i]);
   }
   printf("%ld heights compared, largest difference %.3g m\n", sdf.count, worst);

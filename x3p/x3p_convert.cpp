@@ -1,0 +1,207 @@
+// The streamed conversion of a binary data file to an x3p file.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <thread>
+
+#include "datafile/reader.h"
+#include "errors/errors.h"
+#include "platform/byte_order.h"
+#include "platform/file_io.h"
+#include "platform/memory.h"
+#include "sdf/chunk_pipeline.h"
+#include "sdf/sdf_writer.h"
+#include "x3p/checksums.h"
+#include "x3p/x3p_writer.h"
+#include "x3p/zip_writer.h"
+
+namespace {
+
+// Values per chunk: 256 KiB of phase counts, 512 KiB of heights.
+constexpr std::size_t kChunkValues = 65536;
+constexpr int kMaxThreads = 9;  // the calling thread and up to eight more
+constexpr int kMaxSlots = 2 * kMaxThreads;
+
+struct Failure {
+  std::int32_t code = ERR_NONE;
+  ConvertStage stage = ConvertStage::kNone;
+};
+
+// The phase block in chunks, in two passes: the first finds the data
+// offset, the second turns the values into heights. Every thread reads its
+// chunks at their place in the file and converts them with their CRC-32;
+// the heights go out in chunk order, through the MD5 sum, into the archive.
+class PointData : private sdf_detail::ChunkJob {
+ public:
+  PointData(std::FILE* in, std::int64_t start, std::size_t count)
+      : in_(in), start_(start), count_(count), chunks_((count + kChunkValues - 1) / kChunkValues) {}
+
+  [[nodiscard]] bool prepare(int extra) {
+    threads_ = std::clamp(extra, 0, kMaxThreads - 1) + 1;
+    if (static_cast<std::size_t>(threads_) > chunks_)
+      threads_ = static_cast<int>(std::max<std::size_t>(chunks_, 1));
+    n_slots_ = 2 * threads_;
+    const std::size_t values = std::min(kChunkValues, count_);
+    for (int s = 0; s < n_slots_; ++s) {
+      if (!slots_[s].values.allocate(values) || !slots_[s].heights.allocate(values * 8))
+        return false;
+    }
+    return true;
+  }
+
+  [[nodiscard]] std::int32_t find_offset() {
+    zip_ = nullptr;
+    sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
+    return read_failed_ ? ERR_CORRUPT_DATA_FILE : ERR_NONE;
+  }
+  std::int32_t offset() const { return offset_; }
+
+  [[nodiscard]] Failure write(ZipWriter& zip, Md5& md5, double unit) {
+    zip_ = &zip;
+    md5_ = &md5;
+    unit_ = unit;
+    sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
+    if (read_failed_) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
+    if (write_failed_) return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
+    return {};
+  }
+
+ private:
+  struct Slot {
+    HookArray<std::int32_t> values;
+    HookArray<unsigned char> heights;
+    std::size_t count = 0;
+    std::int32_t smallest = 0;
+    std::uint32_t crc = 0;
+    bool read = false;
+  };
+
+  Take take(int, std::size_t chunk, std::size_t slot) override {
+    if (chunk == chunks_) return Take::kEnd;
+    slots_[slot].count = std::min(kChunkValues, count_ - chunk * kChunkValues);
+    return Take::kTaken;
+  }
+
+  void process(int, std::size_t chunk, std::size_t slot) override {
+    Slot& s = slots_[slot];
+    const std::int64_t at = start_ + static_cast<std::int64_t>(chunk * kChunkValues * 4);
+    s.read = u_read_at(in_, s.values.get(), s.count * 4, at);
+    if (!s.read) return;
+    be32_to_host(reinterpret_cast<std::uint32_t*>(s.values.get()), s.count);
+    if (!zip_) {
+      s.smallest = sdf_data_offset(s.values.get(), static_cast<std::int32_t>(s.count));
+      return;
+    }
+    // The listed value of the SDF file, in 32 bits without a sign, times
+    // the unit; NaN where there is no measurement. Little-endian doubles.
+    const std::int32_t* v = s.values.get();
+    unsigned char* out = s.heights.get();
+    const auto offset = static_cast<std::uint32_t>(offset_);
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t i = 0; i < s.count; ++i) {
+      const double h = v[i] >= kInvalidPhase
+                           ? kNaN
+                           : static_cast<double>(static_cast<std::uint32_t>(v[i]) - offset) * unit_;
+      std::uint64_t bits = std::bit_cast<std::uint64_t>(h);
+      if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
+      std::memcpy(out + 8 * i, &bits, 8);
+    }
+    s.crc = crc32_update(0, out, s.count * 8);
+  }
+
+  bool hand_on(std::size_t, std::size_t slot) override {
+    Slot& s = slots_[slot];
+    if (!s.read) {
+      read_failed_ = true;
+      return false;
+    }
+    if (!zip_) {
+      offset_ = std::min(offset_, s.smallest);
+      return true;
+    }
+    md5_->add(s.heights.get(), s.count * 8);
+    if (zip_->write(s.heights.get(), s.count * 8, s.crc)) return true;
+    write_failed_ = true;
+    return false;
+  }
+
+  std::FILE* in_;
+  std::int64_t start_;
+  std::size_t count_;
+  std::size_t chunks_;
+  int threads_ = 1;
+  int n_slots_ = 1;
+  std::array<Slot, kMaxSlots> slots_;
+  std::int32_t offset_ = 0;
+  ZipWriter* zip_ = nullptr;  // none in the first pass
+  Md5* md5_ = nullptr;
+  double unit_ = 0;
+  bool read_failed_ = false;
+  bool write_failed_ = false;
+};
+
+int default_extra_threads() {
+  const unsigned processors = std::thread::hardware_concurrency();
+  return processors <= 1 ? 0
+                         : static_cast<int>(std::min(processors - 1, unsigned{kMaxThreads - 1}));
+}
+
+Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
+  Header header{};
+  PhaseRecord phase;
+  std::int64_t start = 0;
+  File input;
+  if (std::int32_t err = open_data_file(in, &header, &phase, &start, &input))
+    return {err, ConvertStage::kRead};
+  const std::int32_t signed_count = std::int32_t{phase.width} * std::int32_t{phase.height};
+  const std::size_t count = signed_count > 0 ? static_cast<std::size_t>(signed_count) : 0;
+
+  PointData data(input.get(), start, count);
+  if (count > 0) {
+    if (!data.prepare(threads < 0 ? default_extra_threads() : threads))
+      return {ERR_NO_MEM, ConvertStage::kRead};
+    if (std::int32_t err = data.find_offset()) return {err, ConvertStage::kRead};
+  }
+  // The matrix dimensions are numbers without a sign.
+  if (phase.width < 0 || phase.height < 0) return {ERR_INVALID_PARAM, ConvertStage::kWrite};
+  const auto width = static_cast<std::uint32_t>(phase.width);
+  const auto height = static_cast<std::uint32_t>(phase.height);
+
+  OutputFile file;
+  if (file.open(out, mode, true) != ERR_NONE) return {ERR_CANT_CREATE_FILE, ConvertStage::kWrite};
+  ZipWriter zip(file.stream());
+  Md5 md5;
+  if (!md5.ok()) return {ERR_NO_MEM, ConvertStage::kWrite};
+  // main.xml goes first with a stand-in for the point data's sum, which
+  // has the same length; it is written over once the data is through.
+  std::string xml = x3p_main_xml(header, width, height, std::string(32, '0'));
+  const Failure write_failed{ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
+  if (!zip.begin(kX3pMainXml, xml.size()) || !zip.write(xml.data(), xml.size()) ||
+      !zip.begin(kX3pPointData, std::uint64_t{count} * 8))
+    return write_failed;
+  if (count > 0) {
+    const Failure failure = data.write(zip, md5, x3p_height_unit(header));
+    if (failure.code != ERR_NONE) return failure;  // the OutputFile removes what was written
+  }
+  xml = x3p_main_xml(header, width, height, md5.hex());
+  const std::string sums = md5_hex(xml.data(), xml.size()) + " *" + kX3pMainXml + "\n";
+  const std::string attributes = sdf_trailer_text(header, data.offset());
+  if (!zip.end() || !zip.rewrite(0, xml.data(), xml.size()) ||
+      !zip.begin(kX3pChecksumFile, sums.size()) || !zip.write(sums.data(), sums.size()) ||
+      !zip.begin(kX3pAttributes, attributes.size()) ||
+      !zip.write(attributes.data(), attributes.size()) || !zip.finish())
+    return write_failed;
+  if (std::int32_t err = file.commit()) return {err, ConvertStage::kWrite};
+  return {};
+}
+
+}  // namespace
+
+std::int32_t convert_data_file_to_x3p(const char* in, const char* out, OutputMode mode,
+                                      ConvertStage* stage, int threads) {
+  const Failure failure = convert(in, out, mode, threads);
+  if (stage) *stage = failure.stage;
+  return failure.code;
+}
