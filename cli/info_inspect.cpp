@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "cli/info.h"
@@ -140,8 +139,6 @@ class PlaneUnlessKept final : public surface::HeightSink {
   bool fitting_ = false;
 };
 
-int processors() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
-
 }  // namespace
 
 std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions& options,
@@ -165,13 +162,12 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
   if (cache.complete()) {
     if (options.parameters) {
       const double shift = cache.first_valid();
-      const surface::Plane p =
-          surface::replay_in_blocks<surface::PlaneFit>(cache, processors(), [shift] {
-            surface::PlaneFit fit;
-            fit.set_shift(shift);
-            return fit;
-          }).plane();
-      parameters = surface::replay_in_blocks<surface::ResidualMoments>(cache, processors(), [&p] {
+      const surface::Plane p = surface::replay_in_blocks<surface::PlaneFit>(cache, 0, [shift] {
+                                 surface::PlaneFit fit;
+                                 fit.set_shift(shift);
+                                 return fit;
+                               }).plane();
+      parameters = surface::replay_in_blocks<surface::ResidualMoments>(cache, 0, [&p] {
                      return surface::ResidualMoments(p);
                    }).parameters();
     }

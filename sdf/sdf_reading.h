@@ -241,7 +241,7 @@ class ValueSink {
 
 // How the ASCII data section is read.
 struct AsciiDataOptions {
-  int threads = -1;  // the calling one included; -1: one a processor, at most eight
+  int threads = 0;  // see threads.h: the calling one included, 0 for one a processor
   std::size_t chunk_bytes = 256 * 1024;
   bool bad_is_missing = false;  // the token BAD stands for a missing point
 };
@@ -253,15 +253,16 @@ std::int32_t missing_pattern(int type);
 
 // Reads the `n` values of the ASCII data section into `sink`, up to and
 // including its '*' line; the lines after it are left to `lines`. The text is
-// read in chunks of `chunk_bytes` (longer when a line is), on up to
-// `threads` threads, and handed on in order.
+// read in chunks of `chunk_bytes` (longer when a line is), on `threads`
+// threads, and handed on in order. Running out of memory for a line throws
+// std::bad_alloc.
 std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, std::size_t n, ValueSink& sink,
                              const AsciiDataOptions& options = {});
 
 // The same into `phase` (its array already made), or into `doubles` for the
 // DOUBLE type.
 std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, PhaseRecord& phase,
-                             HookArray<double>& doubles, int threads = -1,
+                             HookArray<double>& doubles, int threads = 0,
                              std::size_t chunk_bytes = kAsciiChunkBytes);
 
 // What a trailer held, for a reader that takes a trailer without the

@@ -6,10 +6,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 #include "platform/memory.h"
+#include "platform/threads.h"
 #include "surface/height_sink.h"
 
 namespace surface {
@@ -42,7 +42,8 @@ class MapCache final : public HeightSink {
   HookArray<double> values_;  // NaN: none
 };
 
-// Runs a sink of type S over a complete map on up to `threads` threads: the
+// Runs a sink of type S over a complete map on `threads` threads (see
+// threads.h): the
 // rows in blocks of a fixed size, a sink each, `make()` making them, merged
 // in block order (S::merge), so the result does not depend on the threads.
 template <class S, class Make>
@@ -54,23 +55,13 @@ S replay_in_blocks(const MapCache& cache, int threads, Make make) {
   parts.reserve(blocks);
   for (std::size_t b = 0; b < blocks; ++b) parts.push_back(make());
   std::atomic<std::size_t> next{0};
-  auto work = [&] {
-    for (std::size_t b; (b = next.fetch_add(1)) < blocks;) {
-      parts[b].begin(cache.map());
-      cache.replay_rows(b * kBlockRows, std::min(rows, (b + 1) * kBlockRows), parts[b]);
-    }
-  };
-  std::vector<std::thread> helpers;
-  const int n = std::clamp(threads, 1, 8);
-  for (int t = 1; t < n && static_cast<std::size_t>(t) < blocks; ++t) {
-    try {
-      helpers.emplace_back(work);
-    } catch (...) {
-      break;  // fewer threads: the calling one does the rest
-    }
-  }
-  work();
-  for (std::thread& t : helpers) t.join();
+  u_run_threads(
+      static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), blocks)), [&](int) {
+        for (std::size_t b; (b = next.fetch_add(1)) < blocks;) {
+          parts[b].begin(cache.map());
+          cache.replay_rows(b * kBlockRows, std::min(rows, (b + 1) * kBlockRows), parts[b]);
+        }
+      });
   S all = make();
   all.begin(cache.map());
   for (const S& part : parts) all.merge(part);

@@ -4,14 +4,13 @@
 #include <bit>
 #include <cstring>
 #include <limits>
-#include <thread>
 
 #include "datafile/reader.h"
 #include "errors/errors.h"
 #include "platform/byte_order.h"
+#include "platform/chunk_pipeline.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
-#include "sdf/chunk_pipeline.h"
 #include "sdf/sdf_writer.h"
 #include "x3p/checksums.h"
 #include "x3p/x3p_writer.h"
@@ -21,8 +20,6 @@ namespace {
 
 // Values per chunk: 256 KiB of phase counts, 512 KiB of heights.
 constexpr std::size_t kChunkValues = 65536;
-constexpr int kMaxThreads = 9;  // the calling thread and up to eight more
-constexpr int kMaxSlots = 2 * kMaxThreads;
 
 struct Failure {
   std::int32_t code = ERR_NONE;
@@ -33,13 +30,13 @@ struct Failure {
 // offset, the second turns the values into heights. Every thread reads its
 // chunks at their place in the file and converts them with their CRC-32;
 // the heights go out in chunk order, through the MD5 sum, into the archive.
-class PointData : private sdf_detail::ChunkJob {
+class PointData : private ChunkJob {
  public:
   PointData(std::FILE* in, std::int64_t start, std::size_t count)
       : in_(in), start_(start), count_(count), chunks_((count + kChunkValues - 1) / kChunkValues) {}
 
-  [[nodiscard]] bool prepare(int extra) {
-    threads_ = std::clamp(extra, 0, kMaxThreads - 1) + 1;
+  [[nodiscard]] bool prepare(int threads) {
+    threads_ = u_working_threads(threads);
     if (static_cast<std::size_t>(threads_) > chunks_)
       threads_ = static_cast<int>(std::max<std::size_t>(chunks_, 1));
     n_slots_ = 2 * threads_;
@@ -53,7 +50,7 @@ class PointData : private sdf_detail::ChunkJob {
 
   [[nodiscard]] std::int32_t find_offset() {
     zip_ = nullptr;
-    sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
+    run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
     return read_failed_ ? ERR_CORRUPT_DATA_FILE : ERR_NONE;
   }
   std::int32_t offset() const { return offset_; }
@@ -62,7 +59,7 @@ class PointData : private sdf_detail::ChunkJob {
     zip_ = &zip;
     md5_ = &md5;
     unit_ = unit;
-    sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
+    run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
     if (read_failed_) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
     if (write_failed_) return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
     return {};
@@ -142,12 +139,6 @@ class PointData : private sdf_detail::ChunkJob {
   bool write_failed_ = false;
 };
 
-int default_extra_threads() {
-  const unsigned processors = std::thread::hardware_concurrency();
-  return processors <= 1 ? 0
-                         : static_cast<int>(std::min(processors - 1, unsigned{kMaxThreads - 1}));
-}
-
 Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
   Header header{};
   PhaseRecord phase;
@@ -160,8 +151,7 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
 
   PointData data(input.get(), start, count);
   if (count > 0) {
-    if (!data.prepare(threads < 0 ? default_extra_threads() : threads))
-      return {ERR_NO_MEM, ConvertStage::kRead};
+    if (!data.prepare(threads)) return {ERR_NO_MEM, ConvertStage::kRead};
     if (std::int32_t err = data.find_offset()) return {err, ConvertStage::kRead};
   }
   // The matrix dimensions are numbers without a sign.
