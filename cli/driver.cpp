@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -238,24 +237,6 @@ void Messages::print(const char* format, ...) {
     console_.write(text);
 }
 
-namespace {
-
-// Reads `in` and writes it to `out` as SDF, or x3p with -x. `read_failed` tells which side
-// an error came from.
-std::int32_t convert_file(const char* in, const char* out, OutputMode mode, const Options& opt,
-                          bool& read_failed, std::atomic<std::int64_t>* progress) {
-  // Streamed: constant memory, the values formatted on every processor.
-  ConvertStage stage = ConvertStage::kNone;
-  const std::int32_t err =
-      opt.x3p ? convert_data_file_to_x3p(in, out, mode, &stage, opt.format_threads)
-              : convert_data_file(in, out, mode, &stage, opt.format_threads,
-                                  opt.binary ? SdfForm::kBinary : SdfForm::kAscii, progress);
-  read_failed = stage == ConvertStage::kRead;
-  return err;
-}
-
-}  // namespace
-
 int convert_one(const CommandArg& input, const CommandArg& output, const Options& opt, Messages& m,
                 FileResult& result, std::atomic<std::int64_t>* progress) {
   const char* in = input.value.c_str();
@@ -306,17 +287,22 @@ int convert_one(const CommandArg& input, const CommandArg& output, const Options
   // alone, as without -f.
   const OutputMode mode =
       opt.force || (opt.update && exists) ? OutputMode::kReplace : OutputMode::kCreateNew;
-  bool read_failed = false;
-  if (std::int32_t err = convert_file(in, out, mode, opt, read_failed, progress)) {
+  // Streamed: constant memory, the values formatted on every processor.
+  ConvertStage stage = ConvertStage::kNone;
+  const std::int32_t err =
+      opt.x3p ? convert_data_file_to_x3p(in, out, mode, &stage, opt.format_threads)
+              : convert_data_file(in, out, mode, &stage, opt.format_threads,
+                                  opt.binary ? SdfForm::kBinary : SdfForm::kAscii, progress);
+  if (err != ERR_NONE) {
     if (opt.quiet)
       m.print("Converting \"%s\" to \"%s\"\n", input.shown.c_str(), output.shown.c_str());
     unable();
-    if (read_failed) {
+    if (stage == ConvertStage::kRead) {
       m.print("\tthere was an error reading the file \"%s\"\n", input.shown.c_str());
       m.print("\t%s\n", error_name(err));
       return fail(EXIT_READ_FAILED, error_name(err));
     }
-    if (err == ERR_CANT_CREATE_FILE && errno == EEXIST && mode == OutputMode::kCreateNew) {
+    if (stage == ConvertStage::kTaken) {
       // Another program made the file while this one was converting.
       m.print("\t\"%s\" already exists\n", output.shown.c_str());
       return fail(EXIT_OUTPUT_EXISTS, "already exists");
