@@ -111,6 +111,12 @@ TEST_F(DriverTest, ExistingOutputNeedsForce) {
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.err, unable(junk, output) + "\t\"" + output + "\" already exists\n");
   EXPECT_EQ(read_text(output), "keep me");
+  // -u: an output not older than its input is up to date.
+  std::filesystem::last_write_time(output, std::filesystem::last_write_time(junk));
+  r = run({"-u", junk, output});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "\"" + output + "\" is up to date\n");
+  EXPECT_EQ(read_text(output), "keep me");
 }
 
 TEST_F(DriverTest, ForceNeverWritesOverTheInputItself) {
