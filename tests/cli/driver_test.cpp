@@ -112,7 +112,10 @@ TEST_F(DriverTest, ExistingOutputNeedsForce) {
   EXPECT_EQ(r.err, unable(junk, output) + "\t\"" + output + "\" already exists\n");
   EXPECT_EQ(read_text(output), "keep me");
   // -u: an output not older than its input is up to date.
-  std::filesystem::last_write_time(output, std::filesystem::last_write_time(junk));
+  const auto written = std::chrono::floor<std::chrono::seconds>(
+      std::filesystem::last_write_time(junk));  // whole seconds: what every system keeps
+  std::filesystem::last_write_time(junk, written);
+  std::filesystem::last_write_time(output, written);
   r = run({"-u", junk, output});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "\"" + output + "\" is up to date\n");
@@ -355,14 +358,14 @@ TEST_F(DriverTest, ConvertsTreesAndListsAndResumes) {
     EXPECT_EQ(r.err,
               "\"" + inside + "\" is inside a folder it would convert; nothing was written\n");
   }
-  write_bytes(src + "/y/Z.dat", input_bytes);
-  write_bytes(src + "/y/z.dat", input_bytes);
+  write_bytes(src + "/y/Q.dat", input_bytes);  // Q.sdf and q.sdf
+  write_bytes(src + "/y/q", input_bytes);
   r = run({"-r", src, dir.file("clash")});
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("would both be converted to"), std::string::npos) << r.err;
   EXPECT_EQ(tree(src + "/y/new").size() + tree(dir.file("clash")).size(), 0u);
-  fs::remove(src + "/y/Z.dat");
-  fs::remove(src + "/y/z.dat");
+  fs::remove(src + "/y/Q.dat");
+  fs::remove(src + "/y/q");
 
   // Lists: CR LF lines into a folder as named; under -r, NUL-separated names
   // keep their folders below DIRECTORY, and ".." has no place there.
