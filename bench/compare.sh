@@ -4,7 +4,8 @@
 #
 #   conversion: wall time of `tovrel in.dat out.sdf` against `cat out.sdf >
 #     copy.sdf` (the same bytes written to the same file system), and the
-#     peak resident memory of the conversion;
+#     peak resident memory of the conversion; at 4096 also the binary form
+#     (-b) and the x3p file (-x), each against cat of its own output;
 #   tree: wall time of `tovrel -r` over 10,000 small files in 100 folders
 #     against `cp -r` of its own output (target <= 1.5), with the peak memory;
 #     and of `tovrel -r -u` over the finished tree against the first run;
@@ -114,6 +115,22 @@ for side in "$@"; do
     printf '%-12s %10s %10s %8s %7s %11s %7s\n' "${side}x$side -b" "$t" "$c" "$(ratio "$t" "$c")" \
       "<= 2" "$(mib "$(peak "$work/convb.txt")")" "<= 64"
     rm -f "$work/outb.sdf"
+
+    # The x3p file (-x), against cat of its own output.
+    : >"$work/convx.txt"
+    : >"$work/catx.txt"
+    i=0
+    while [ $i -lt "$runs" ]; do
+      rm -f "$work/outx.x3p" "$work/copy.sdf"
+      measure "$work/convx.txt" /dev/null "$tovrel" -x "$in" "$work/outx.x3p"
+      measure "$work/catx.txt" "$work/copy.sdf" cat "$work/outx.x3p"
+      i=$((i + 1))
+    done
+    t=$(best "$work/convx.txt")
+    c=$(best "$work/catx.txt")
+    printf '%-12s %10s %10s %8s %7s %11s %7s\n' "${side}x$side -x" "$t" "$c" "$(ratio "$t" "$c")" \
+      "<= 2" "$(mib "$(peak "$work/convx.txt")")" "<= 64"
+    rm -f "$work/outx.x3p"
   fi
 
   if [ "$side" = 4096 ]; then

@@ -122,7 +122,7 @@ class Batch {
   int make_folder(std::uint32_t folder);
   void convert(Job& job, std::size_t worker, Progress& progress);
 
-  const Options& opt_;
+  Options opt_;  // a copy: the folder form sets its own format_threads
   Console& console_;
   Report& report_;
   const char* ext_;
@@ -409,25 +409,15 @@ int Batch::run() {
   // signal handler removes.
   const std::size_t workers = std::max<std::size_t>(
       1, std::min<std::size_t>(order.size(), static_cast<std::size_t>(u_working_threads(0))));
-  Options opt = opt_;
-  if (workers > 1) opt.format_threads = 0;
+  if (workers > 1) opt_.format_threads = 1;
   {
     Progress progress(console_, opt_.terminal, order.size(), bytes, workers);
     std::atomic<std::size_t> next{0};
-    auto work = [&](std::size_t worker) {
+    // A thread that cannot be started leaves more files to the others.
+    u_run_threads(static_cast<int>(workers), [&](int worker) {
       for (std::size_t i; (i = next.fetch_add(1)) < order.size();)
-        convert(jobs_[order[i]], worker, progress);
-    };
-    std::vector<std::thread> threads;
-    for (std::size_t w = 1; w < workers; ++w) {
-      try {
-        threads.emplace_back(work, w);
-      } catch (const std::system_error&) {
-        break;  // fewer threads
-      }
-    }
-    work(0);
-    for (std::thread& t : threads) t.join();
+        convert(jobs_[order[i]], static_cast<std::size_t>(worker), progress);
+    });
   }
 
   std::size_t converted = 0, failed = 0;

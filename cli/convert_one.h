@@ -22,9 +22,10 @@ struct Options {
   const CommandArg* files_from = nullptr;  // --files-from
   const CommandArg* report = nullptr;      // --report
   bool terminal = false;                   // standard error is a terminal: a progress line
-  // Threads that format one file's values (see convert_data_file): none when
-  // several files are converted side by side, one per core already.
-  int format_threads = -1;
+  // Threads that convert one file (see convert_data_file): one a processor,
+  // or only the file's own when several files are converted side by side,
+  // one a thread already.
+  int format_threads = 0;
 };
 
 // Standard error, shared by the threads of a run: whole texts, and the

@@ -153,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(without_mod_date(fuzz::read_file(streamed)) == without_mod_date(text));
 
   // The binary form likewise, but for its 12 characters of modification stamp.
-  FUZZ_CHECK(convert_data_file(in.c_str(), streamed.c_str(), OutputMode::kReplace, nullptr, -1,
+  FUZZ_CHECK(convert_data_file(in.c_str(), streamed.c_str(), OutputMode::kReplace, nullptr, 0,
                                SdfForm::kBinary) == ERR_NONE);
   FUZZ_CHECK(sdf_export_binary(out.c_str(), &header, &intensity, &phase) == ERR_NONE);
   std::string binary = fuzz::read_file(streamed);

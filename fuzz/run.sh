@@ -7,7 +7,7 @@
 #   -j JOBS     targets fuzzed at the same time (default 1); each is one process
 #   -n          do not configure and build the `fuzz` preset first
 #   TARGET      datafile_read, date_text, convert, sdf_ascii, sdf_binary,
-#               sdo_frame
+#               sdo_frame, x3p_read
 #               (default: every target the build has)
 #
 # Builds the `fuzz` preset (clang 14, libFuzzer, address and undefined-

@@ -53,9 +53,9 @@ std::int64_t u_file_size(std::FILE* file);
 [[nodiscard]] int u_fseek(std::FILE* file, std::int64_t offset);
 
 // Reads exactly `size` bytes at `offset` from the start of an open file,
-// past the stream's buffer and without using its position, so that several
-// threads may read one file at once. false on a read error or when the file
-// ends first.
+// past the stream's buffer, without using or moving its position, so that
+// several threads may read one file at once (on Windows they take turns).
+// false on a read error or when the file ends first.
 [[nodiscard]] bool u_read_at(std::FILE* file, void* buffer, std::size_t size, std::int64_t offset);
 
 // A C runtime stream that is closed when its owner goes away.

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/file_io.h"
@@ -171,19 +172,25 @@ int u_fseek(std::FILE* file, std::int64_t offset) { return _fseeki64(file, offse
 bool u_read_at(std::FILE* file, void* buffer, std::size_t size, std::int64_t offset) {
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   if (handle == INVALID_HANDLE_VALUE) return false;
+  // A read with an offset moves the handle's position all the same: it is
+  // put back afterwards, one read at a time, so that the stream reads on
+  // where it was.
+  static std::mutex one_at_a_time;
+  const std::lock_guard<std::mutex> lock(one_at_a_time);
+  LARGE_INTEGER position{};
+  if (!SetFilePointerEx(handle, LARGE_INTEGER{}, &position, FILE_CURRENT)) return false;
   auto* p = static_cast<char*>(buffer);
-  while (size > 0) {
-    // An offset given with the read makes it independent of the handle's
-    // position (which it moves, but nothing else uses here).
+  bool ok = true;
+  while (ok && size > 0) {
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
     at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
     const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD got = 0;
-    if (!ReadFile(handle, p, want, &got, &at) || got == 0) return false;
+    ok = ReadFile(handle, p, want, &got, &at) && got > 0;
     p += got;
     size -= got;
     offset += got;
   }
-  return true;
+  return SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) && ok;
 }

@@ -6,6 +6,7 @@
 
 #include "errors/errors.h"
 #include "platform/file_io.h"
+#include "platform/output_file_calls.h"
 
 std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
   abandon();
@@ -33,7 +34,7 @@ std::int32_t OutputFile::open(const char* path, OutputMode mode, bool binary) {
 std::int32_t OutputFile::commit() {
   if (!stream_) return ERR_CANT_WRITE_FILE;
   bool ok = !std::ferror(stream_);
-  ok = std::fclose(stream_) == 0 && ok;
+  ok = u_output_file_calls.fclose(stream_) == 0 && ok;
   stream_ = nullptr;
   if (direct_) {
     direct_ = false;

@@ -48,7 +48,8 @@ class OutputFile {
   // Closes the stream and puts the file in place. 0; ERR_CANT_WRITE_FILE when
   // a write, the flush, the close or the final step failed (the old output
   // stays as it was); with kCreateNew, ERR_CANT_CREATE_FILE when a file of
-  // that name appeared meanwhile (it is left alone) and errno EEXIST.
+  // that name appeared meanwhile (it is left alone; commit gives this code
+  // for nothing else, and sets errno to EEXIST with it).
   [[nodiscard]] std::int32_t commit();
 
   // Closes the stream and removes the temporary file (a direct write stays

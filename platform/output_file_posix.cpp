@@ -17,7 +17,15 @@
 #include "errors/errors.h"
 #include "platform/file_io_native.h"
 #include "platform/output_file.h"
+#include "platform/output_file_calls.h"
 #include "platform/output_file_shared.h"
+
+OutputFileCalls u_output_file_calls = {
+    [](const char* name, int flags, mode_t mode) { return ::open(name, flags, mode); },
+    [](const char* from, const char* to) { return ::link(from, to); },
+    [](const char* from, const char* to) { return std::rename(from, to); },
+    [](std::FILE* stream) { return std::fclose(stream); },
+};
 
 namespace {
 
@@ -76,7 +84,8 @@ std::int32_t OutputFile::open_native(const char* path, bool binary) {
     sigset_t old;
     ::pthread_sigmask(SIG_BLOCK, &held, &old);
     Temporaries::make_registered(temp_, slot_, [&] {
-      fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      fd = u_output_file_calls.open(temp_.c_str(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
       error = errno;
       return fd >= 0;
     });
@@ -110,16 +119,16 @@ std::int32_t OutputFile::put_in_place() {
   std::int32_t result = ERR_NONE;
   bool renamed = false;
   if (mode_ == OutputMode::kReplace) {
-    renamed = ::rename(temp_.c_str(), final_.c_str()) == 0;
+    renamed = u_output_file_calls.rename(temp_.c_str(), final_.c_str()) == 0;
     if (!renamed) result = ERR_CANT_WRITE_FILE;
-  } else if (::link(temp_.c_str(), final_.c_str()) != 0) {
+  } else if (u_output_file_calls.link(temp_.c_str(), final_.c_str()) != 0) {
     // link() never replaces: it fails with EEXIST when the name was taken
     // meanwhile. File systems without hard links get a check and a rename.
     struct stat st {};
     if (errno == EEXIST || ::lstat(final_.c_str(), &st) == 0) {
       result = ERR_CANT_CREATE_FILE;
     } else {
-      renamed = ::rename(temp_.c_str(), final_.c_str()) == 0;
+      renamed = u_output_file_calls.rename(temp_.c_str(), final_.c_str()) == 0;
       if (!renamed) result = ERR_CANT_WRITE_FILE;
     }
   }

@@ -11,8 +11,15 @@
 #include "errors/errors.h"
 #include "platform/file_io_native.h"
 #include "platform/output_file.h"
+#include "platform/output_file_calls.h"
 #include "platform/output_file_shared.h"
 #include "platform/windows_api.h"
+
+OutputFileCalls u_output_file_calls = {
+    CreateFileW,
+    MoveFileExW,
+    [](std::FILE* stream) { return std::fclose(stream); },
+};
 
 namespace {
 
@@ -73,9 +80,9 @@ std::int32_t OutputFile::open_native(const char* path, bool binary) {
     error = ERROR_OPERATION_ABORTED;  // unless made: the handler has started
     temp_ = temporary_name(final_, L"\\/:", GetCurrentProcessId(), attempt);
     Temporaries::make_registered(temp_, slot_, [&] {
-      h = CreateFileW(temp_.c_str(), GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                      FILE_ATTRIBUTE_NORMAL, nullptr);
+      h = u_output_file_calls.create_file(temp_.c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
       return h != INVALID_HANDLE_VALUE;
     });
@@ -113,7 +120,7 @@ std::int32_t OutputFile::open_native(const char* path, bool binary) {
 std::int32_t OutputFile::put_in_place() {
   std::int32_t result = ERR_NONE;
   DWORD flags = mode_ == OutputMode::kReplace ? MOVEFILE_REPLACE_EXISTING : 0;
-  if (MoveFileExW(temp_.c_str(), final_.c_str(), flags)) {
+  if (u_output_file_calls.move_file(temp_.c_str(), final_.c_str(), flags)) {
     temp_.clear();  // no file has the temporary's name any more
   } else {
     DWORD error = GetLastError();

@@ -6,11 +6,10 @@
 #include <cstring>
 #include <new>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "errors/errors.h"
-#include "sdf/chunk_pipeline.h"
+#include "platform/chunk_pipeline.h"
 #include "sdf/sdf_reading.h"
 
 namespace sdf_detail {
@@ -170,9 +169,6 @@ ChunkValues read_lines(const char* text, std::size_t size, int type, std::uint64
   return r;
 }
 
-// At most eight threads: 16 slots of 768 KiB (text and values) stay within 12 MiB.
-constexpr int kMaxThreads = 8;
-
 // The data section as a chunk job: chunks are taken off the file in turn
 // (each ends after its last line break; the part of a line after it starts
 // the next chunk), read on their own, and their values put in place in
@@ -194,11 +190,10 @@ class AsciiData final : private ChunkJob {
             2, std::min(chunk_bytes, std::max<std::size_t>(16 * n_ + 64, 4096)))) {}
 
   std::int32_t read(int threads) {
-    if (threads < 0) threads = static_cast<int>(std::thread::hardware_concurrency());
     // Values take two characters at least; a section that fits one chunk
-    // is read on the calling thread alone.
-    if (n_ <= chunk_bytes_ / 2) threads = 1;
-    threads = std::clamp(threads, 1, kMaxThreads);
+    // is read on the calling thread alone. Two slots a thread of 768 KiB
+    // each (text and values): at most 12 MiB.
+    threads = n_ <= chunk_bytes_ / 2 ? 1 : u_working_threads(threads);
     const std::size_t n_slots = 2 * static_cast<std::size_t>(threads);
     for (std::size_t i = 0; i < n_slots; ++i)
       if (!make_room(slots_[i], chunk_bytes_, 0)) return ERR_NO_MEM;
@@ -257,17 +252,10 @@ class AsciiData final : private ChunkJob {
     return Take::kStop;
   }
 
-  // Runs on any of the threads: running out of memory for the carried part
-  // of a line stops the reading instead of escaping the thread.
+  // Running out of memory for the carried part of a line throws
+  // std::bad_alloc, which run_chunks hands to the caller.
   Take take(int, std::size_t, std::size_t slot) override {
-    try {
-      return take_chunk(slots_[slot]);
-    } catch (const std::bad_alloc&) {
-      return stop(ERR_NO_MEM);
-    }
-  }
-
-  Take take_chunk(Slot& s) {
+    Slot& s = slots_[slot];
     std::size_t have = carry_.size();
     if (eof_ && have == 0) return Take::kEnd;
     if (!make_room(s, std::max(chunk_bytes_, 2 * have), 0)) return stop(ERR_NO_MEM);
@@ -331,7 +319,7 @@ class AsciiData final : private ChunkJob {
   PhaseRecord& phase_;
   HookArray<double>& doubles_;
   const std::size_t chunk_bytes_;
-  Slot slots_[2 * kMaxThreads];
+  Slot slots_[kMaxSlots];
 
   // Taking chunks (under the pipeline's lock).
   std::vector<char> carry_;  // the part of a line after the last chunk taken

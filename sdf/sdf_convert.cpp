@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <thread>
 
 #include "datafile/reader.h"
 #include "errors/errors.h"
 #include "platform/byte_order.h"
+#include "platform/chunk_pipeline.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
-#include "sdf/chunk_pipeline.h"
 #include "sdf/sdf_writer.h"
 #include "sdf/text_out.h"
 
@@ -22,9 +21,6 @@ namespace {
 // formatted and being written.
 constexpr std::size_t kChunkValues = 6553 * 10;
 
-constexpr int kMaxThreads = 9;  // the calling thread and up to eight more
-constexpr int kMaxSlots = 2 * kMaxThreads;
-
 struct Failure {
   std::int32_t code = ERR_NONE;
   ConvertStage stage = ConvertStage::kNone;
@@ -35,7 +31,7 @@ struct Failure {
 // thread reads its chunks itself, at their place in the file, and works on
 // them (see run_chunks); in the second pass each chunk's text waits in its
 // slot until it is written, in order.
-class DataSection : private sdf_detail::ChunkJob {
+class DataSection : private ChunkJob {
  public:
   DataSection(std::FILE* in, std::size_t count, std::atomic<std::int64_t>* progress)
       : in_(in),
@@ -43,10 +39,10 @@ class DataSection : private sdf_detail::ChunkJob {
         chunks_((count + kChunkValues - 1) / kChunkValues),
         progress_(progress) {}
 
-  // Takes the buffers for the calling thread and `extra` more; false when
+  // Takes the buffers for `threads` working threads (threads.h); false when
   // they are refused.
-  [[nodiscard]] bool prepare(int extra) {
-    threads_ = std::clamp(extra, 0, kMaxThreads - 1) + 1;
+  [[nodiscard]] bool prepare(int threads) {
+    threads_ = u_working_threads(threads);
     if (static_cast<std::size_t>(threads_) > chunks_)
       threads_ = static_cast<int>(std::max<std::size_t>(chunks_, 1));
     n_slots_ = 2 * threads_;
@@ -63,7 +59,7 @@ class DataSection : private sdf_detail::ChunkJob {
   [[nodiscard]] std::int32_t find_offset(std::int64_t start) {
     start_ = start;
     out_ = nullptr;
-    sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
+    run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
     return read_failed_ ? ERR_CORRUPT_DATA_FILE : ERR_NONE;
   }
   std::int32_t offset() const { return offset_; }
@@ -72,7 +68,7 @@ class DataSection : private sdf_detail::ChunkJob {
   [[nodiscard]] Failure write(std::FILE* out, SdfForm form) {
     out_ = out;
     form_ = form;
-    sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
+    run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
     if (read_failed_) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
     if (write_failed_) return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
     return {};
@@ -147,12 +143,6 @@ class DataSection : private sdf_detail::ChunkJob {
   bool write_failed_ = false;
 };
 
-int default_extra_threads() {
-  const unsigned processors = std::thread::hardware_concurrency();
-  return processors <= 1 ? 0
-                         : static_cast<int>(std::min(processors - 1, unsigned{kMaxThreads - 1}));
-}
-
 // The form's header: the ASCII header section, or the binary header.
 bool write_head(std::FILE* f, const Header& header, const PhaseRecord& phase, SdfForm form) {
   return form == SdfForm::kBinary ? sdf_write_binary_header(f, header, phase)
@@ -174,8 +164,7 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads, S
   // noticed before the output is created.
   DataSection data(input.get(), count, progress);
   if (count > 0) {
-    if (!data.prepare(threads < 0 ? default_extra_threads() : threads))
-      return {ERR_NO_MEM, ConvertStage::kRead};
+    if (!data.prepare(threads)) return {ERR_NO_MEM, ConvertStage::kRead};
     if (std::int32_t err = data.find_offset(start)) return {err, ConvertStage::kRead};
   }
   const std::int32_t offset = data.offset();

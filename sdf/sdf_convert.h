@@ -30,13 +30,13 @@ enum class SdfForm : std::uint8_t {
 // a file cut short meanwhile), leaves no output behind.
 //
 // `stage`, when given, tells which side failed. `threads` is the number of
-// threads besides the calling one that read, format and write the values
-// with it (the text still goes out in order); -1 picks one fewer than the
-// processors (none on a single one), 0 does everything on the calling
-// thread. `progress`, when given, grows by the bytes of the phase block as
-// they are gone through (half in each pass), for a caller that shows how far
-// the conversion got.
+// threads that read, format and write the values, the calling one included
+// (the text still goes out in order): 1 does everything on the calling
+// thread, 0 takes one a processor, at most kMaxThreads (threads.h).
+// `progress`, when given, grows by the bytes of the phase block as they are
+// gone through (half in each pass), for a caller that shows how far the
+// conversion got.
 [[nodiscard]] std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,
-                                             ConvertStage* stage = nullptr, int threads = -1,
+                                             ConvertStage* stage = nullptr, int threads = 0,
                                              SdfForm form = SdfForm::kAscii,
                                              std::atomic<std::int64_t>* progress = nullptr);

@@ -229,11 +229,12 @@ std::int32_t read_ascii_header(LineReader& lines, SdfHeader& s);
 // Reads the ASCII data section into `phase` (its array already made), or
 // into `doubles` for the DOUBLE type, up to and including its '*' line; the
 // lines after it are left to `lines`. The text is read in chunks of
-// `chunk_bytes` (longer when a line is) that up to `threads` threads read
-// (the calling one included; -1: one a processor, at most eight).
+// `chunk_bytes` (longer when a line is) that `threads` threads read (see
+// threads.h: the calling one included, 0 for one a processor). Running out of
+// memory for a line throws std::bad_alloc.
 inline constexpr std::size_t kAsciiChunkBytes = 256 * 1024;
 std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, PhaseRecord& phase,
-                             HookArray<double>& doubles, int threads = -1,
+                             HookArray<double>& doubles, int threads = 0,
                              std::size_t chunk_bytes = kAsciiChunkBytes);
 
 // Reads the trailer into `h` and the data offset. Returns ERR_CORRUPT_DATA_FILE

@@ -72,7 +72,7 @@ void read_bytes_as_data_file(const ScratchDir& dir, const std::vector<std::uint8
     std::remove(streamed.c_str());
     ConvertStage stage = ConvertStage::kNone;
     EXPECT_EQ(
-        convert_data_file(path.c_str(), streamed.c_str(), OutputMode::kReplace, &stage, -1, form),
+        convert_data_file(path.c_str(), streamed.c_str(), OutputMode::kReplace, &stage, 0, form),
         r.code);
     if (r.code != ERR_NONE) {
       EXPECT_EQ(stage, ConvertStage::kRead);

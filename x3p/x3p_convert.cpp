@@ -2,16 +2,19 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "datafile/reader.h"
 #include "errors/errors.h"
 #include "platform/byte_order.h"
+#include "platform/chunk_pipeline.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
-#include "sdf/chunk_pipeline.h"
 #include "sdf/sdf_writer.h"
 #include "x3p/checksums.h"
 #include "x3p/x3p_writer.h"
@@ -21,8 +24,6 @@ namespace {
 
 // Values per chunk: 256 KiB of phase counts, 512 KiB of heights.
 constexpr std::size_t kChunkValues = 65536;
-constexpr int kMaxThreads = 9;  // the calling thread and up to eight more
-constexpr int kMaxSlots = 2 * kMaxThreads;
 
 struct Failure {
   std::int32_t code = ERR_NONE;
@@ -33,13 +34,13 @@ struct Failure {
 // offset, the second turns the values into heights. Every thread reads its
 // chunks at their place in the file and converts them with their CRC-32;
 // the heights go out in chunk order, through the MD5 sum, into the archive.
-class PointData : private sdf_detail::ChunkJob {
+class PointData : private ChunkJob {
  public:
   PointData(std::FILE* in, std::int64_t start, std::size_t count)
       : in_(in), start_(start), count_(count), chunks_((count + kChunkValues - 1) / kChunkValues) {}
 
-  [[nodiscard]] bool prepare(int extra) {
-    threads_ = std::clamp(extra, 0, kMaxThreads - 1) + 1;
+  [[nodiscard]] bool prepare(int threads) {
+    threads_ = u_working_threads(threads);
     if (static_cast<std::size_t>(threads_) > chunks_)
       threads_ = static_cast<int>(std::max<std::size_t>(chunks_, 1));
     n_slots_ = 2 * threads_;
@@ -53,7 +54,7 @@ class PointData : private sdf_detail::ChunkJob {
 
   [[nodiscard]] std::int32_t find_offset() {
     zip_ = nullptr;
-    sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
+    run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
     return read_failed_ ? ERR_CORRUPT_DATA_FILE : ERR_NONE;
   }
   std::int32_t offset() const { return offset_; }
@@ -62,7 +63,26 @@ class PointData : private sdf_detail::ChunkJob {
     zip_ = &zip;
     md5_ = &md5;
     unit_ = unit;
-    sdf_detail::run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
+    // The MD5 sum is the one step that cannot be split: with two threads or
+    // more, one of them does nothing else, a chunk behind the writing,
+    // while the others read, convert and write.
+    std::thread hasher;
+    if (threads_ >= 2) {
+      try {
+        hasher = std::thread(&PointData::hash_chunks, this);
+      } catch (const std::system_error&) {
+      }
+    }
+    own_hasher_ = hasher.joinable();
+    run_chunks(*this, own_hasher_ ? threads_ - 1 : threads_, static_cast<std::size_t>(n_slots_));
+    if (own_hasher_) {
+      {
+        std::lock_guard<std::mutex> lock(hash_mutex_);
+        ended_ = true;
+      }
+      hash_changed_.notify_all();
+      hasher.join();
+    }
     if (read_failed_) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
     if (write_failed_) return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
     return {};
@@ -78,8 +98,33 @@ class PointData : private sdf_detail::ChunkJob {
     bool read = false;
   };
 
+  // The hashing thread: each written chunk in turn, until the writing ends.
+  void hash_chunks() {
+    for (std::size_t chunk = 0;; ++chunk) {
+      {
+        std::unique_lock<std::mutex> lock(hash_mutex_);
+        hash_changed_.wait(lock, [&] { return written_ > chunk || ended_; });
+        if (written_ <= chunk) return;
+      }
+      const Slot& s = slots_[chunk % static_cast<std::size_t>(n_slots_)];
+      md5_->add(s.heights.get(), s.count * 8);
+      {
+        std::lock_guard<std::mutex> lock(hash_mutex_);
+        hashed_ = chunk + 1;
+      }
+      hash_changed_.notify_all();
+    }
+  }
+
   Take take(int, std::size_t chunk, std::size_t slot) override {
     if (chunk == chunks_) return Take::kEnd;
+    if (zip_ && own_hasher_ && chunk >= static_cast<std::size_t>(n_slots_)) {
+      // The slot's last chunk has been written; it must be hashed too
+      // before the slot is filled again.
+      std::unique_lock<std::mutex> lock(hash_mutex_);
+      hash_changed_.wait(lock,
+                         [&] { return hashed_ > chunk - static_cast<std::size_t>(n_slots_); });
+    }
     slots_[slot].count = std::min(kChunkValues, count_ - chunk * kChunkValues);
     return Take::kTaken;
   }
@@ -121,10 +166,19 @@ class PointData : private sdf_detail::ChunkJob {
       offset_ = std::min(offset_, s.smallest);
       return true;
     }
-    md5_->add(s.heights.get(), s.count * 8);
-    if (zip_->write(s.heights.get(), s.count * 8, s.crc)) return true;
-    write_failed_ = true;
-    return false;
+    if (!own_hasher_) md5_->add(s.heights.get(), s.count * 8);
+    if (!zip_->write(s.heights.get(), s.count * 8, s.crc)) {
+      write_failed_ = true;
+      return false;
+    }
+    if (own_hasher_) {
+      {
+        std::lock_guard<std::mutex> lock(hash_mutex_);
+        ++written_;
+      }
+      hash_changed_.notify_all();
+    }
+    return true;
   }
 
   std::FILE* in_;
@@ -137,16 +191,17 @@ class PointData : private sdf_detail::ChunkJob {
   std::int32_t offset_ = 0;
   ZipWriter* zip_ = nullptr;  // none in the first pass
   Md5* md5_ = nullptr;
+  // The hashing thread's hand-over: chunks written and hashed so far.
+  bool own_hasher_ = false;
+  std::mutex hash_mutex_;
+  std::condition_variable hash_changed_;
+  std::size_t written_ = 0;
+  std::size_t hashed_ = 0;
+  bool ended_ = false;
   double unit_ = 0;
   bool read_failed_ = false;
   bool write_failed_ = false;
 };
-
-int default_extra_threads() {
-  const unsigned processors = std::thread::hardware_concurrency();
-  return processors <= 1 ? 0
-                         : static_cast<int>(std::min(processors - 1, unsigned{kMaxThreads - 1}));
-}
 
 Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
   Header header{};
@@ -160,8 +215,7 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
 
   PointData data(input.get(), start, count);
   if (count > 0) {
-    if (!data.prepare(threads < 0 ? default_extra_threads() : threads))
-      return {ERR_NO_MEM, ConvertStage::kRead};
+    if (!data.prepare(threads)) return {ERR_NO_MEM, ConvertStage::kRead};
     if (std::int32_t err = data.find_offset()) return {err, ConvertStage::kRead};
   }
   // The matrix dimensions are numbers without a sign.

@@ -36,7 +36,7 @@ std::string x3p_main_xml(const Header& header, std::uint32_t width, std::uint32_
 // Writes the x3p file of the binary data file `in` to `out`, as
 // convert_data_file writes SDF: the same checks of the input with the same
 // codes before the output is created, constant memory, the values turned
-// into heights on `threads` more threads (-1: one a processor less one),
+// into heights on `threads` threads (as convert_data_file takes them),
 // and a complete output or none. Each height is the listed value of the SDF
 // file times its Zscale, a point without a measurement is NaN; the data
 // offset and every attribute travel in kX3pAttributes. `out` must be
@@ -44,4 +44,4 @@ std::string x3p_main_xml(const Header& header, std::uint32_t width, std::uint32_
 // data is through. ERR_INVALID_PARAM (write side) for negative dimensions.
 [[nodiscard]] std::int32_t convert_data_file_to_x3p(const char* in, const char* out,
                                                     OutputMode mode, ConvertStage* stage = nullptr,
-                                                    int threads = -1);
+                                                    int threads = 0);

@@ -204,7 +204,9 @@ TEST_F(DriverTest, ConvertsManyFilesIntoADirectory) {
   std::filesystem::create_directory(out_dir);
   write_bytes(good, input_bytes);
   write_text(bad, "not a data file");
-  RunResult r = run({input, good, bad, out_dir});
+  // The status is the first failure's: a read failure (4), then a missing
+  // input (2).
+  RunResult r = run({input, good, bad, dir.file("missing.dat"), out_dir});
   EXPECT_EQ(r.status, 4) << r.err;
   const std::string b_sdf = out_dir + "/b.sdf", c_sdf = out_dir + "/c.sdf";
   EXPECT_NE(r.err.find("Converting \"" + good + "\" to \"" + b_sdf + "\"\nConversion from \"" +
@@ -216,8 +218,8 @@ TEST_F(DriverTest, ConvertsManyFilesIntoADirectory) {
                  "\tthere was an error reading the file \"" + bad + "\"\n\tERR_NOT_A_DATA_FILE\n"),
       std::string::npos)
       << r.err;
-  EXPECT_TRUE(r.err.ends_with("Converted 2 of 3 files into \"" + out_dir +
-                              "\"; 0 up to date, 0 not data files, 1 failed\n"))
+  EXPECT_TRUE(r.err.ends_with("Converted 2 of 4 files into \"" + out_dir +
+                              "\"; 0 up to date, 0 not data files, 2 failed\n"))
       << r.err;
   auto listing = [&] {
     std::vector<std::string> names;

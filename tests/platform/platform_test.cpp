@@ -3,11 +3,18 @@
 // are local time on both, and file sizes and positions go beyond 32 bits.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <numeric>
+#include <stdexcept>
 
+#include "errors/errors.h"
+#include "platform/chunk_pipeline.h"
 #include "platform/file_io.h"
+#include "platform/output_file.h"
+#include "platform/output_file_calls.h"
 #include "sdf/sdf_writer.h"
 #include "tests/support/test_support.h"
 
@@ -106,11 +113,11 @@ TEST(LocalTime, ModDateIsTheLocalClockOnEveryPlatform) {
 TEST(LargeFiles, SizesAndPositionsBeyondFourGigabytes) {
   ScratchDir dir;
   const std::string path = dir.file("big.bin");
-  const std::int64_t far = (std::int64_t{5} << 30) + 3;
+  const std::int64_t beyond = (std::int64_t{5} << 30) + 3;
   {
     File f(u_fopen(path.c_str(), "wb"));
     ASSERT_TRUE(f);
-    ASSERT_EQ(u_fseek(f.get(), far), 0);
+    ASSERT_EQ(u_fseek(f.get(), beyond), 0);
     ASSERT_EQ(std::fputc(0x5A, f.get()), 0x5A);
     ASSERT_TRUE(f.close());
   }
@@ -118,18 +125,147 @@ TEST(LargeFiles, SizesAndPositionsBeyondFourGigabytes) {
   EXPECT_TRUE(u_is_regular_file(path.c_str()));
   File f(u_fopen(u_wide_path_from_utf8(path).c_str(), "rb"));
   ASSERT_TRUE(f);
-  EXPECT_EQ(u_file_size(f.get()), far + 1);
-  ASSERT_EQ(u_fseek(f.get(), far), 0);
+  // Unbuffered, every read of the stream starts at the file's own position.
+  ASSERT_EQ(std::setvbuf(f.get(), nullptr, _IONBF, 0), 0);
+  EXPECT_EQ(u_file_size(f.get()), beyond + 1);
+  ASSERT_EQ(u_fseek(f.get(), beyond), 0);
   EXPECT_EQ(std::fgetc(f.get()), 0x5A);
   EXPECT_EQ(std::fgetc(f.get()), EOF);
-  ASSERT_EQ(u_fseek(f.get(), far - 1), 0);
+  ASSERT_EQ(u_fseek(f.get(), beyond - 1), 0);
   EXPECT_EQ(std::fgetc(f.get()), 0);
   // Reads at a place leave the stream where it was, and fail when the file
   // ends first.
   unsigned char bytes[2] = {1, 1};
-  EXPECT_TRUE(u_read_at(f.get(), bytes, 2, far - 1));
+  EXPECT_TRUE(u_read_at(f.get(), bytes, 2, beyond - 1));
   EXPECT_EQ(bytes[0] * 256 + bytes[1], 0x5A);
-  EXPECT_FALSE(u_read_at(f.get(), bytes, 2, far));
-  EXPECT_FALSE(u_read_at(f.get(), bytes, 1, far + 1));
+  EXPECT_FALSE(u_read_at(f.get(), bytes, 2, beyond));
+  EXPECT_FALSE(u_read_at(f.get(), bytes, 1, beyond + 1));
   EXPECT_EQ(std::fgetc(f.get()), 0x5A);
+}
+
+namespace {
+
+// The output file's branches that a race reaches only now and then, reached
+// through the system calls it makes. The replacements act on `target`.
+OutputFileCalls real_calls;
+std::string target;
+
+std::int32_t write_output(OutputMode mode) {
+  OutputFile f;
+  if (std::int32_t err = f.open(target.c_str(), mode)) return err;
+  std::fputs("new", f.stream());
+  return f.commit();
+}
+
+}  // namespace
+
+TEST(OutputFile, KeepsWhatItMustWhenACallFailsOrAFileAppears) {
+  ScratchDir dir;
+  target = dir.file("out.txt");
+  real_calls = u_output_file_calls;
+  auto only_target = [&] {
+    auto it = std::filesystem::directory_iterator(dir.path());
+    return it != std::filesystem::directory_iterator() && it->path().filename() == "out.txt" &&
+           ++it == std::filesystem::directory_iterator();
+  };
+  // A file of the output's name appears just before the new one is put in
+  // place: kCreateNew leaves it alone and says so.
+#ifdef _WIN32
+  u_output_file_calls.move_file = [](LPCWSTR from, LPCWSTR to, DWORD flags) {
+    write_text(target, "theirs");
+    return real_calls.move_file(from, to, flags);
+  };
+#else
+  u_output_file_calls.link = [](const char* from, const char* to) {
+    write_text(target, "theirs");
+    return real_calls.link(from, to);
+  };
+  u_output_file_calls.rename = [](const char* from, const char* to) {
+    write_text(target, "theirs");
+    return real_calls.rename(from, to);
+  };
+#endif
+  EXPECT_EQ(write_output(OutputMode::kCreateNew), ERR_CANT_CREATE_FILE);
+  EXPECT_EQ(read_text(target), "theirs");
+  EXPECT_TRUE(only_target());
+
+  // The last step fails: kReplace keeps the old file.
+#ifdef _WIN32
+  u_output_file_calls.move_file = [](LPCWSTR, LPCWSTR, DWORD) -> BOOL {
+    SetLastError(ERROR_NOT_SAME_DEVICE);
+    return FALSE;
+  };
+#else
+  u_output_file_calls.rename = [](const char*, const char*) {
+    errno = EXDEV;
+    return -1;
+  };
+#endif
+  EXPECT_EQ(write_output(OutputMode::kReplace), ERR_CANT_WRITE_FILE);
+  EXPECT_EQ(read_text(target), "theirs");
+  EXPECT_TRUE(only_target());
+  u_output_file_calls = real_calls;
+
+  // The close fails: the old file stays.
+  u_output_file_calls.fclose = [](std::FILE* f) {
+    static_cast<void>(real_calls.fclose(f));
+    return EOF;
+  };
+  EXPECT_EQ(write_output(OutputMode::kReplace), ERR_CANT_WRITE_FILE);
+  EXPECT_EQ(read_text(target), "theirs");
+  EXPECT_TRUE(only_target());
+  u_output_file_calls = real_calls;
+
+  // The directory takes no new file: kReplace writes the output in place,
+  // kCreateNew fails.
+#ifdef _WIN32
+  u_output_file_calls.create_file = [](LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                       HANDLE) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  };
+#else
+  u_output_file_calls.open = [](const char*, int, mode_t) {
+    errno = EACCES;
+    return -1;
+  };
+#endif
+  EXPECT_EQ(write_output(OutputMode::kReplace), ERR_NONE);
+  EXPECT_EQ(read_text(target), "new");
+  EXPECT_EQ(write_output(OutputMode::kCreateNew), ERR_CANT_CREATE_FILE);
+  EXPECT_TRUE(only_target());
+  u_output_file_calls = real_calls;
+}
+
+// Chunks are handed on in order whatever the thread count, each from its
+// slot c % slots; an exception out of a callback reaches the caller once
+// every thread has stopped.
+TEST(ChunkPipeline, HandsOnInOrderAndCarriesExceptions) {
+  struct Job final : ChunkJob {
+    std::size_t throw_at = 0;
+    std::vector<std::size_t> in_slot = std::vector<std::size_t>(kMaxSlots);
+    std::vector<std::size_t> handed;
+    Take take(int, std::size_t chunk, std::size_t) override {
+      return chunk == 100 ? Take::kEnd : Take::kTaken;
+    }
+    void process(int, std::size_t chunk, std::size_t slot) override {
+      if (chunk + 1 == throw_at) throw std::runtime_error("chunk");
+      in_slot[slot] = chunk;
+    }
+    bool hand_on(std::size_t chunk, std::size_t slot) override {
+      handed.push_back(in_slot[slot] == chunk && slot == chunk % 5 ? chunk : 1000);
+      return true;
+    }
+  };
+  for (int threads : {1, 3, kMaxThreads + 4}) {
+    Job job;
+    EXPECT_EQ(run_chunks(job, threads, 5), 100u);
+    std::vector<std::size_t> order(100);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    EXPECT_EQ(job.handed, order) << threads;
+    Job failing;
+    failing.throw_at = 40;
+    EXPECT_THROW(run_chunks(failing, threads, 5), std::runtime_error);
+    EXPECT_LT(failing.handed.size(), 40u);
+  }
 }

@@ -233,7 +233,7 @@ TEST(GoldenStreamed, ManyChunksOnAnyNumberOfThreadsGiveTheWritersBytes) {
   const std::string expected_binary = dir.file("expected.bsdf");
   ASSERT_EQ(sdf_export_binary(expected_binary.c_str(), &in.header, &in.intensity, &in.phase), 0);
   const std::vector<std::uint8_t> want_binary = read_bytes(expected_binary);
-  for (int threads : {0, 1, 3}) {
+  for (int threads : {1, 2, 4}) {
     const std::string out = dir.file("streamed" + std::to_string(threads) + ".sdf");
     ConvertStage stage = ConvertStage::kRead;
     ASSERT_EQ(convert_data_file(dat.c_str(), out.c_str(), OutputMode::kReplace, &stage, threads),

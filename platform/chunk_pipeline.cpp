@@ -1,19 +1,11 @@
-#include "sdf/chunk_pipeline.h"
+#include "platform/chunk_pipeline.h"
 
 #include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <mutex>
-#include <new>
-#include <system_error>
-#include <thread>
-
-namespace sdf_detail {
 
 namespace {
-
-constexpr int kMaxThreads = 16;
-constexpr std::size_t kMaxSlots = 2 * kMaxThreads;
 
 enum class SlotState : unsigned char { kFree, kBusy, kDone };
 
@@ -21,9 +13,22 @@ class Pipeline {
  public:
   Pipeline(ChunkJob& job, std::size_t n_slots) : job_(job), n_slots_(n_slots) {}
 
+  // One thread's part. A callback that throws stops every thread; the
+  // exception goes on to the caller.
   void work(int self) {
-    const std::size_t n_slots = n_slots_;
     std::unique_lock<std::mutex> lock(mutex_);
+    try {
+      work_locked(self, lock);
+    } catch (...) {
+      if (!lock.owns_lock()) lock.lock();
+      stopped_ = true;
+      changed_.notify_all();
+      throw;
+    }
+  }
+
+  void work_locked(int self, std::unique_lock<std::mutex>& lock) {
+    const std::size_t n_slots = n_slots_;
     for (;;) {
       if (stopped_) return;
       if (!ended_ && taken_ < handed_on_ + n_slots) {
@@ -82,20 +87,6 @@ class Pipeline {
 
 std::size_t run_chunks(ChunkJob& job, int threads, std::size_t slots) {
   Pipeline pipeline(job, std::clamp<std::size_t>(slots, 1, kMaxSlots));
-  std::array<std::thread, kMaxThreads> started;
-  int n = 1;
-  for (; n < threads && n < kMaxThreads; ++n) {
-    try {
-      started[n] = std::thread(&Pipeline::work, &pipeline, n);
-    } catch (const std::system_error&) {
-      break;  // fewer threads: the work is the same
-    } catch (const std::bad_alloc&) {
-      break;
-    }
-  }
-  pipeline.work(0);
-  for (int t = 1; t < n; ++t) started[t].join();
+  u_run_threads(threads, [&](int self) { pipeline.work(self); });
   return pipeline.taken();
 }
-
-}  // namespace sdf_detail
