@@ -7,7 +7,7 @@
 
 #include "errors/errors.h"
 #include "platform/byte_order.h"
-#include "platform/output_file.h"
+#include "sdf/sdf_output.h"
 #include "sdf/sdf_reading.h"
 #include "sdf/sdf_writer.h"
 #include "sdf/text_out.h"
@@ -91,21 +91,18 @@ std::int32_t sdf_export_binary(const char* path, const Header* header, const Int
   const std::int32_t count = std::int32_t{phase->width} * std::int32_t{phase->height};
   if (count > 0 && (!phase->data || phase->count < count)) return ERR_INVALID_PARAM;
 
-  OutputFile file;
-  if (file.open(path, mode, true) != ERR_NONE) return ERR_CANT_CREATE_FILE;
-  std::FILE* f = file.stream();
   const std::int32_t* values = phase->data.get();
   const std::int32_t offset = count > 0 ? sdf_data_offset(values, count) : 0;
-
-  bool ok = sdf_write_binary_header(f, *header, *phase);
-  constexpr std::int32_t kChunk = 1 << 14;
-  unsigned char buffer[kChunk * 4];
-  for (std::int32_t at = 0; ok && at < count; at += kChunk) {
-    const std::int32_t n = std::min(kChunk, count - at);
-    format_binary_values(buffer, values + at, static_cast<std::size_t>(n), offset);
-    ok = std::fwrite(buffer, 4, static_cast<std::size_t>(n), f) == static_cast<std::size_t>(n);
-  }
-  ok = ok && sdf_write_trailer(f, *header, offset);
-  if (!ok) return ERR_CANT_WRITE_FILE;  // the OutputFile removes what was written
-  return file.commit();
+  ConvertStage stage = ConvertStage::kNone;
+  return write_sdf_output(path, mode, SdfForm::kBinary, *header, *phase, offset, stage,
+                          [&](std::FILE* f, ConvertStage&) -> std::int32_t {
+                            constexpr std::int32_t kChunk = 1 << 14;
+                            unsigned char buffer[kChunk * 4];
+                            for (std::int32_t at = 0; at < count; at += kChunk) {
+                              const auto n = static_cast<std::size_t>(std::min(kChunk, count - at));
+                              format_binary_values(buffer, values + at, n, offset);
+                              if (std::fwrite(buffer, 4, n, f) != n) return ERR_CANT_WRITE_FILE;
+                            }
+                            return ERR_NONE;
+                          });
 }

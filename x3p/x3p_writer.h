@@ -41,7 +41,7 @@ std::string x3p_main_xml(const Header& header, std::uint32_t width, std::uint32_
 // file times its Zscale, a point without a measurement is NaN; the data
 // offset and every attribute travel in kX3pAttributes. `out` must be
 // seekable (a regular file): the sums are written into main.xml once the
-// data is through. ERR_INVALID_PARAM (write side) for negative dimensions.
+// data is through.
 [[nodiscard]] std::int32_t convert_data_file_to_x3p(const char* in, const char* out,
                                                     OutputMode mode, ConvertStage* stage = nullptr,
                                                     int threads = 0);

@@ -80,10 +80,13 @@ TEST_F(DriverTest, HelpAndVersionGoToStandardOutput) {
   RunResult r = run_program(tovrel_exe(), {"--version", "--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(std::regex_match(r.out, std::regex("tovrel [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
-  // After "--" it is a file name.
+  // After "--", or as an option's file, it is a file name.
   r = run({"--", "--help", output});
   EXPECT_EQ(r.status, 2);
   EXPECT_FALSE(std::filesystem::exists(output));
+  r = run({"--files-from", "--help", dir.path().string()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("Unable to read the list \"--help\"", 0), 0u) << r.err;
 #ifndef _WIN32
   // A help text that cannot be written is a failure.
   r = run_program("/bin/sh", {"-c", "exec \"$0\" --help >/dev/full", tovrel_exe()});

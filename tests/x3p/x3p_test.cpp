@@ -128,7 +128,7 @@ TEST(X3p, ConversionReadsBackToTheSameMeasurement) {
   // An existing output stays with kCreateNew.
   EXPECT_EQ(convert_data_file_to_x3p(in.c_str(), out.c_str(), OutputMode::kCreateNew, &stage),
             ERR_CANT_CREATE_FILE);
-  EXPECT_EQ(stage, ConvertStage::kWrite);
+  EXPECT_EQ(stage, ConvertStage::kTaken);
 }
 
 TEST(X3p, OtherWritersFiles) {
