@@ -197,6 +197,7 @@ void Console::clear_locked() {
 }
 
 void Console::write(const std::string& text) {
+  if (text.empty()) return;
   std::lock_guard<std::mutex> lock(mutex_);
   clear_locked();
   std::fputs(text.c_str(), stderr);
@@ -267,7 +268,7 @@ int convert_one(const CommandArg& input, const CommandArg& output, const Options
   // -u, as make and cp -u: an output not older than its input is left alone;
   // an older one is replaced.
   if (exists && opt.update && target.mtime >= source.mtime && !u_same_file(in, out)) {
-    m.print("\"%s\" is up to date\n", output.shown.c_str());
+    if (!opt.quiet) m.print("\"%s\" is up to date\n", output.shown.c_str());
     result.up_to_date = true;
     return EXIT_CONVERTED;
   }
