@@ -127,6 +127,12 @@ void print_help(std::FILE* out) {
 }
 
 // Applies the argument rules; false on a bad command line.
+// The long options that take the next argument as their file, whatever it
+// looks like.
+bool takes_value(const CommandArg& arg) {
+  return arg.shown == "--files-from" || arg.shown == "--report";
+}
+
 bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
   bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -134,7 +140,7 @@ bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
     if (!options_ended && arg.shown == "--") {
       // Everything after "--" is a file name, even "-final.dat".
       options_ended = true;
-    } else if (!options_ended && (arg.shown == "--files-from" || arg.shown == "--report")) {
+    } else if (!options_ended && takes_value(arg)) {
       // The next argument is the option's file, whatever it looks like.
       if (++i == args.size()) return false;
       (arg.shown == "--report" ? opt.report : opt.files_from) = &args[i];
@@ -191,6 +197,7 @@ void Console::clear_locked() {
 }
 
 void Console::write(const std::string& text) {
+  if (text.empty()) return;
   std::lock_guard<std::mutex> lock(mutex_);
   clear_locked();
   std::fputs(text.c_str(), stderr);
@@ -261,7 +268,7 @@ int convert_one(const CommandArg& input, const CommandArg& output, const Options
   // -u, as make and cp -u: an output not older than its input is left alone;
   // an older one is replaced.
   if (exists && opt.update && target.mtime >= source.mtime && !u_same_file(in, out)) {
-    m.print("\"%s\" is up to date\n", output.shown.c_str());
+    if (!opt.quiet) m.print("\"%s\" is up to date\n", output.shown.c_str());
     result.up_to_date = true;
     return EXIT_CONVERTED;
   }
@@ -322,10 +329,14 @@ bool file_exists(const char* name) { return u_is_regular_file(name); }
 
 int run_tovrel(const std::vector<CommandArg>& args, bool terminal) {
   // --help or --version anywhere before "--" answers the request, whatever
-  // else the command line holds; the first of the two wins.
-  for (const CommandArg& arg : args) {
+  // else the command line holds; the first of the two wins. An option's file
+  // is a file name, even "--help".
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const CommandArg& arg = args[i];
     if (arg.shown == "--") break;
-    if (arg.shown == "--help" || arg.shown == "--version") {
+    if (takes_value(arg)) {
+      ++i;
+    } else if (arg.shown == "--help" || arg.shown == "--version") {
       if (arg.shown == "--help")
         print_help(stdout);
       else

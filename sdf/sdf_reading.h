@@ -256,27 +256,70 @@ bool is_section_end(std::string_view line);
 // Reads the ASCII header section up to and including its '*' line.
 std::int32_t read_ascii_header(LineReader& lines, SdfHeader& s);
 
-// Reads the ASCII data section into `phase` (its array already made), or
-// into `doubles` for the DOUBLE type, up to and including its '*' line; the
-// lines after it are left to `lines`. The text is read in chunks of
-// `chunk_bytes` (longer when a line is) that `threads` threads read (see
-// threads.h: the calling one included, 0 for one a processor). Running out of
-// memory for a line throws std::bad_alloc.
-inline constexpr std::size_t kAsciiChunkBytes = 256 * 1024;
+// Takes the values of a data section as they are read, in order.
+class ValueSink {
+ public:
+  // The next `count` values: their stored patterns, or for DOUBLE their
+  // values in `doubles`. Anything but ERR_NONE stops the reading with that
+  // code.
+  virtual std::int32_t take(const std::int32_t* patterns, const double* doubles,
+                            std::size_t count) = 0;
+
+ protected:
+  ~ValueSink() = default;
+};
+
+// How the ASCII data section is read.
+struct AsciiDataOptions {
+  int threads = 0;  // see threads.h: the calling one included, 0 for one a processor
+  std::size_t chunk_bytes = 256 * 1024;
+  bool bad_is_missing = false;  // the token BAD stands for a missing point
+};
+inline constexpr std::size_t kAsciiChunkBytes = AsciiDataOptions{}.chunk_bytes;
+
+// The missing-point pattern a BAD token stands for: the type's marker, or a
+// NaN for FLOAT.
+std::int32_t missing_pattern(int type);
+
+// Reads the `n` values of the ASCII data section into `sink`, up to and
+// including its '*' line; the lines after it are left to `lines`. The text is
+// read in chunks of `chunk_bytes` (longer when a line is), on `threads`
+// threads, and handed on in order. Running out of memory for a line throws
+// std::bad_alloc.
+std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, std::size_t n, ValueSink& sink,
+                             const AsciiDataOptions& options = {});
+
+// The same into `phase` (its array already made), or into `doubles` for the
+// DOUBLE type.
 std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, PhaseRecord& phase,
                              HookArray<double>& doubles, int threads = 0,
                              std::size_t chunk_bytes = kAsciiChunkBytes);
 
-// Reads the trailer into `h` and the data offset. Returns ERR_CORRUPT_DATA_FILE
-// (after the notice) when a required field is missing.
-std::int32_t read_trailer(LineReader& lines, Header& h, std::int64_t& data_offset);
+// What a trailer held, for a reader that takes a trailer without the
+// required fields as a fact rather than an error.
+struct TrailerFacts {
+  bool complete = false;  // every required field was there
+};
+
+// Reads the trailer into `h` and the data offset. Without `facts`, returns
+// ERR_CORRUPT_DATA_FILE (after the notice) when a required field is missing;
+// with them, says so there instead.
+std::int32_t read_trailer(LineReader& lines, Header& h, std::int64_t& data_offset,
+                          TrailerFacts* facts = nullptr);
 
 // Rescales the stored ASCII values into phase counts of `h`.
 std::int32_t rescale_ascii(const SdfHeader& s, const Header& h, std::int64_t data_offset,
                            PhaseRecord& phase, const HookArray<double>& doubles);
 
+// The header record a file's header section describes, before a trailer
+// brings the whole of it.
+void build_header(const SdfHeader& s, Header& h);
+
 // Reads the binary header fields, each with one read, little-endian.
 std::int32_t read_binary_header(std::FILE* f, SdfHeader& s);
+
+// Reads the `n` values of the binary data section into `sink`.
+std::int32_t read_binary_values(std::FILE* f, int type, std::size_t n, ValueSink& sink);
 
 // Reads the binary data section into `phase` (its array already made), in
 // phase counts of `h`, adding `data_offset` (0 unless a trailer gave one) to
