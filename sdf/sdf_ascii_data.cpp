@@ -20,26 +20,6 @@ namespace {
 // is_blank, inlined for the inner loop: space, \t, \n, \v, \f and \r.
 inline bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// The largest value of an integer type's text; 0 for the floating types.
-std::uint64_t integer_max(int type) {
-  switch (type) {
-    case DT_UCHAR:
-      return 0xFF;
-    case DT_UINTEGER:
-      return 0xFFFF;
-    case DT_ULONGINT:
-      return 0xFFFFFFFFu;
-    case DT_CHAR:
-      return 0x7F;
-    case DT_INTEGER:
-      return 0x7FFF;
-    case DT_LONGINT:
-      return 0x7FFFFFFF;
-    default:
-      return 0;
-  }
-}
-
 constexpr std::size_t kNoEnd = static_cast<std::size_t>(-1);
 
 // Characters readable after a chunk's lines: its stop and room for an
@@ -183,7 +163,7 @@ class AsciiData final : private ChunkJob {
             std::size_t chunk_bytes, bool bad_is_missing)
       : lines_(lines),
         type_(s.data_type),
-        max_(integer_max(s.data_type)),
+        max_(static_cast<std::uint64_t>(kDataTypes[s.data_type].limit)),
         bad_is_missing_(bad_is_missing),
         n_(n),
         sink_(sink),
@@ -343,7 +323,7 @@ class AsciiData final : private ChunkJob {
 
 std::int32_t missing_pattern(int type) {
   if (type == DT_FLOAT) return std::bit_cast<std::int32_t>(std::numeric_limits<float>::quiet_NaN());
-  return static_cast<std::int32_t>(integer_marker(type));
+  return static_cast<std::int32_t>(kDataTypes[type].limit);
 }
 
 std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, std::size_t n, ValueSink& sink,

@@ -5,6 +5,7 @@
 #include "errors/errors.h"
 #include "platform/byte_order.h"
 #include "sdf/sdf_reading.h"
+#include "sdf/sdf_writer.h"
 
 namespace sdf_detail {
 
@@ -59,7 +60,11 @@ class BinaryPhaseValues final : public ValueSink {
  public:
   BinaryPhaseValues(const SdfHeader& s, const Header& h, std::int64_t data_offset,
                     std::int32_t* out)
-      : type_(s.data_type), unit_(phase_unit(h)), z_(s.z_scale), offset_(data_offset), out_(out) {}
+      : type_(s.data_type),
+        unit_(sdf_phase_unit(h)),
+        z_(s.z_scale),
+        offset_(data_offset),
+        out_(out) {}
   std::int32_t take(const std::int32_t* patterns, const double* doubles,
                     std::size_t count) override {
     for (std::size_t k = 0; k < count; ++k, ++at_) {

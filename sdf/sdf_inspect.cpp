@@ -129,7 +129,7 @@ class RowFeed final : public ValueSink {
       return;
     }
     // The integer types: a comparison with the markers each.
-    const std::int64_t marker = integer_marker(type_);
+    const std::int64_t marker = kDataTypes[type_].limit;
     const std::int64_t lowest = std::isnan(lowest_) ? marker : static_cast<std::int64_t>(lowest_);
     const double offset = offset_;
     if (type_ == DT_ULONGINT) {
@@ -219,7 +219,7 @@ std::int32_t SdfInspection::open(const char* path) {
       trailer_ = facts.complete ? SdfTrailer::kComplete : SdfTrailer::kIncomplete;
     }
 
-    const double unit = phase_unit(header_);
+    const double unit = sdf_phase_unit(header_);
     count_factor_ = s.z_scale == unit ? 1.0 : s.z_scale / unit;
     map_.width = s.points;
     map_.height = s.profiles;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cfloat>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -33,18 +34,67 @@ enum DataType : int {
   DT_DOUBLE = 7,
 };
 
+// The data types, in code order: every reader and writer of values walks
+// this table. An integer type's invalid-point marker is its largest value.
 struct DataTypeInfo {
   const char* name;
   std::size_t width;  // bytes per value in the binary form
+  bool is_signed;     // also the floating types
+  bool is_integer;
+  std::int64_t limit;  // an integer type's largest value; 0 for the floating types
+  double invalid;      // the value that marks a point without a measurement
 };
-inline constexpr std::array<DataTypeInfo, 8> kDataTypes = {{{"UCHAR", 1},
-                                                            {"UINTEGER", 2},
-                                                            {"ULONGINT", 4},
-                                                            {"FLOAT", 4},
-                                                            {"CHAR", 1},
-                                                            {"INTEGER", 2},
-                                                            {"LONGINT", 4},
-                                                            {"DOUBLE", 8}}};
+inline constexpr std::array<DataTypeInfo, 8> kDataTypes = {{
+    {.name = "UCHAR",
+     .width = 1,
+     .is_signed = false,
+     .is_integer = true,
+     .limit = 0xFF,
+     .invalid = 0xFF},
+    {.name = "UINTEGER",
+     .width = 2,
+     .is_signed = false,
+     .is_integer = true,
+     .limit = 0xFFFF,
+     .invalid = 0xFFFF},
+    {.name = "ULONGINT",
+     .width = 4,
+     .is_signed = false,
+     .is_integer = true,
+     .limit = 0xFFFFFFFF,
+     .invalid = 0xFFFFFFFF},
+    {.name = "FLOAT",
+     .width = 4,
+     .is_signed = true,
+     .is_integer = false,
+     .limit = 0,
+     .invalid = FLT_MAX},
+    {.name = "CHAR",
+     .width = 1,
+     .is_signed = true,
+     .is_integer = true,
+     .limit = 0x7F,
+     .invalid = 0x7F},
+    {.name = "INTEGER",
+     .width = 2,
+     .is_signed = true,
+     .is_integer = true,
+     .limit = 0x7FFF,
+     .invalid = 0x7FFF},
+    {.name = "LONGINT",
+     .width = 4,
+     .is_signed = true,
+     .is_integer = true,
+     .limit = 0x7FFFFFFF,
+     .invalid = 0x7FFFFFFF},
+    {.name = "DOUBLE",
+     .width = 8,
+     .is_signed = true,
+     .is_integer = false,
+     .limit = 0,
+     .invalid = DBL_MAX},
+}};
+static_assert(kDataTypes[DT_ULONGINT].width == 4 && kDataTypes[DT_DOUBLE].width == 8);
 
 struct SdfHeader {
   char version[9] = {};
@@ -94,10 +144,6 @@ bool parse_double(std::string_view s, double& out, const char** end = nullptr);
 // values beyond the float range become infinities.
 float narrow_to_float(double d);
 
-// The height of one phase count of `h` as the SDF writer's Zscale line
-// carries it: the single-precision step with ten significant digits.
-double phase_unit(const Header& h);
-
 // A restored phase value: rounded half away from zero; a value that no valid
 // phase value can hold is refused rather than wrapped.
 bool to_phase(double x, std::int32_t& out);
@@ -107,26 +153,10 @@ bool to_phase(double x, std::int32_t& out);
 // (the value itself for the integer types, the unsigned bits for ULONGINT,
 // the float's bits for FLOAT) until it is rescaled.
 
-// The invalid-point marker of an integer type, and the value of its stored
-// pattern (ULONGINT's 32 bits are unsigned).
-constexpr std::int64_t integer_marker(int type) {
-  switch (type) {
-    case DT_UCHAR:
-      return 255;
-    case DT_UINTEGER:
-      return 0xFFFF;
-    case DT_ULONGINT:
-      return 0xFFFFFFFF;
-    case DT_CHAR:
-      return 127;
-    case DT_INTEGER:
-      return 0x7FFF;
-    default:  // LONGINT
-      return 0x7FFFFFFF;
-  }
-}
+// The value of an integer type's stored pattern (the unsigned types' 32
+// bits are without a sign).
 constexpr std::int64_t integer_value(int type, std::int32_t s) {
-  return type == DT_ULONGINT ? std::int64_t{static_cast<std::uint32_t>(s)} : std::int64_t{s};
+  return kDataTypes[type].is_signed ? std::int64_t{s} : std::int64_t{static_cast<std::uint32_t>(s)};
 }
 
 // The value of a stored pattern, false for the type's invalid-point marker
