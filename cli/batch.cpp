@@ -15,9 +15,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "cli/info.h"
 #include "cli/name_list.h"
 #include "cli/progress.h"
 #include "cli/report.h"
+#include "errors/errors.h"
 #include "platform/command_args.h"
 #include "platform/directory.h"
 #include "platform/file_io.h"
@@ -67,6 +69,15 @@ std::string name_key(const std::string& shown) {
   std::replace(key.begin(), key.end(), '\\', '/');
 #endif
   return key;
+}
+
+// 1 when the file starts with the magic number of a binary data file, 0 when
+// it does not, -1 when it cannot be read.
+int data_file_kind(const char* name) {
+  MeasurementKind kind = MeasurementKind::kSdfAscii;
+  const std::int32_t code = measurement_kind(name, kind);
+  if (code == ERR_CANT_OPEN_FILE) return -1;
+  return code == ERR_NONE && kind == MeasurementKind::kDataFile ? 1 : 0;
 }
 
 class Batch {
@@ -149,9 +160,10 @@ void Batch::add_file(const CommandArg* given, std::string name, std::uint32_t fo
   job.folder = folder;
   job.size = info.size;
   // Under -r a data file is known by its magic number; anything else is
-  // skipped and counted.
+  // skipped and counted. A file that cannot be read is left to the
+  // conversion, which tells why.
   if (sniff && info.kind == EntryKind::kFile &&
-      (info.size < 4 || !is_binary_data_file(input_of(job).value.c_str()))) {
+      (info.size < 4 || data_file_kind(input_of(job).value.c_str()) == 0)) {
     ++not_data_;
     if (report_.on())
       report_.write(input_of(job).shown, "", "not a data file", "", info.size, 0, 0);
@@ -163,7 +175,7 @@ void Batch::add_file(const CommandArg* given, std::string name, std::uint32_t fo
 // One name from the command line or the list. `keep_path` (a list under
 // -r): its folders are kept below DIRECTORY, as rsync keeps a listed name's.
 void Batch::add_source(const CommandArg& source, std::uint32_t folder, bool keep_path) {
-  if (source.value.empty()) {
+  if (source.value.empty() && !source.shown.empty()) {
     fail_early(EXIT_NO_INPUT, source.shown,
                "Unable to convert \"" + source.shown +
                    "\" because...\n\tthe name cannot be converted to the system's encoding\n",
