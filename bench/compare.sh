@@ -6,6 +6,9 @@
 #     copy.sdf` (the same bytes written to the same file system), and the
 #     peak resident memory of the conversion; at 4096 also the binary form
 #     (-b) and the x3p file (-x), each against cat of its own output;
+#   tree: wall time of `tovrel -r` over 10,000 small files in 100 folders
+#     against `cp -r` of its own output (target <= 1.5), with the peak memory;
+#     and of `tovrel -r -u` over the finished tree against the first run;
 #   import: wall time of `tovrel-info out.sdf` against Gwyddion's loader
 #     (bench/gwyddion_load_only, or tests/interop/gwyddion_load, which also
 #     reads and checks the file itself), and tovrel-info's peak memory.
@@ -152,3 +155,38 @@ ratio $(ratio "$g" "$(best "$work/info.txt")") (target >= 10)"
   rm -f "$in" "$work/out.sdf" "$work/copy.sdf"
 done
 [ -z "${import_line:-}" ] || { echo; echo "$import_line"; }
+
+# The tree: 100 folders of 100 small maps (64 x 64, 16 KB each), every file
+# its own copy. tovrel -r converts it into a new folder; cp -r copies that
+# output (the same bytes and files written, without the conversion); then
+# tovrel -r -u runs again over the finished tree, which converts nothing.
+tree=$work/tree
+mkdir -p "$tree/src/f00"
+"$gen" -w 64 -h 64 "$tree/one.dat"
+f=0
+while [ $f -lt 100 ]; do cp "$tree/one.dat" "$tree/src/f00/m$f.dat"; f=$((f + 1)); done
+d=1
+while [ $d -lt 100 ]; do cp -r "$tree/src/f00" "$tree/src/f$d"; d=$((d + 1)); done
+: >"$work/tree_conv.txt"
+: >"$work/tree_cp.txt"
+: >"$work/tree_update.txt"
+i=0
+while [ $i -lt "$runs" ]; do
+  rm -rf "$tree/out" "$tree/copy"
+  sync
+  measure "$work/tree_conv.txt" /dev/null "$tovrel" -r "$tree/src" "$tree/out"
+  sync
+  measure "$work/tree_cp.txt" /dev/null cp -r "$tree/out" "$tree/copy"
+  measure "$work/tree_update.txt" /dev/null "$tovrel" -r -u "$tree/src" "$tree/out"
+  i=$((i + 1))
+done
+t=$(best "$work/tree_conv.txt")
+c=$(best "$work/tree_cp.txt")
+u=$(best "$work/tree_update.txt")
+echo
+printf '%-22s %10s %10s %8s %7s %11s\n' tree "tovrel s" "cp -r s" ratio target "peak MiB"
+printf '%-22s %10s %10s %8s %7s %11s\n' "10000 files -r" "$t" "$c" "$(ratio "$t" "$c")" "<= 1.5" \
+  "$(mib "$(peak "$work/tree_conv.txt")")"
+echo "-r -u over the finished tree: $u s, $(ratio "$u" "$t") of the first run (target: a small \
+fraction), peak $(mib "$(peak "$work/tree_update.txt")") MiB"
+rm -rf "$tree"

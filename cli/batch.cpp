@@ -18,6 +18,8 @@
 #include "cli/name_list.h"
 #include "cli/progress.h"
 #include "cli/report.h"
+#include "datafile/reader.h"
+#include "platform/byte_order.h"
 #include "platform/command_args.h"
 #include "platform/directory.h"
 #include "platform/file_io.h"
@@ -67,6 +69,16 @@ std::string name_key(const std::string& shown) {
   std::replace(key.begin(), key.end(), '\\', '/');
 #endif
   return key;
+}
+
+// 1 when the file starts with the magic number of a binary data file, 0 when
+// it does not, -1 when it cannot be read.
+int data_file_kind(const char* name) {
+  File f(u_fopen(name, "rb"));
+  if (!f) return -1;
+  std::uint8_t head[4];
+  if (std::fread(head, 1, 4, f.get()) != 4) return std::ferror(f.get()) ? -1 : 0;
+  return header_length_for_magic(load_be32(head)) != 0 ? 1 : 0;
 }
 
 class Batch {
@@ -149,9 +161,10 @@ void Batch::add_file(const CommandArg* given, std::string name, std::uint32_t fo
   job.folder = folder;
   job.size = info.size;
   // Under -r a data file is known by its magic number; anything else is
-  // skipped and counted.
+  // skipped and counted. A file that cannot be read is left to the
+  // conversion, which tells why.
   if (sniff && info.kind == EntryKind::kFile &&
-      (info.size < 4 || !is_binary_data_file(input_of(job).value.c_str()))) {
+      (info.size < 4 || data_file_kind(input_of(job).value.c_str()) == 0)) {
     ++not_data_;
     if (report_.on())
       report_.write(input_of(job).shown, "", "not a data file", "", info.size, 0, 0);
@@ -163,7 +176,7 @@ void Batch::add_file(const CommandArg* given, std::string name, std::uint32_t fo
 // One name from the command line or the list. `keep_path` (a list under
 // -r): its folders are kept below DIRECTORY, as rsync keeps a listed name's.
 void Batch::add_source(const CommandArg& source, std::uint32_t folder, bool keep_path) {
-  if (source.value.empty()) {
+  if (source.value.empty() && !source.shown.empty()) {
     fail_early(EXIT_NO_INPUT, source.shown,
                "Unable to convert \"" + source.shown +
                    "\" because...\n\tthe name cannot be converted to the system's encoding\n",

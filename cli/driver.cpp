@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -128,6 +127,12 @@ void print_help(std::FILE* out) {
 }
 
 // Applies the argument rules; false on a bad command line.
+// The long options that take the next argument as their file, whatever it
+// looks like.
+bool takes_value(const CommandArg& arg) {
+  return arg.shown == "--files-from" || arg.shown == "--report";
+}
+
 bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
   bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -135,7 +140,7 @@ bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
     if (!options_ended && arg.shown == "--") {
       // Everything after "--" is a file name, even "-final.dat".
       options_ended = true;
-    } else if (!options_ended && (arg.shown == "--files-from" || arg.shown == "--report")) {
+    } else if (!options_ended && takes_value(arg)) {
       // The next argument is the option's file, whatever it looks like.
       if (++i == args.size()) return false;
       (arg.shown == "--report" ? opt.report : opt.files_from) = &args[i];
@@ -192,6 +197,7 @@ void Console::clear_locked() {
 }
 
 void Console::write(const std::string& text) {
+  if (text.empty()) return;
   std::lock_guard<std::mutex> lock(mutex_);
   clear_locked();
   std::fputs(text.c_str(), stderr);
@@ -238,24 +244,6 @@ void Messages::print(const char* format, ...) {
     console_.write(text);
 }
 
-namespace {
-
-// Reads `in` and writes it to `out` as SDF, or x3p with -x. `read_failed` tells which side
-// an error came from.
-std::int32_t convert_file(const char* in, const char* out, OutputMode mode, const Options& opt,
-                          bool& read_failed, std::atomic<std::int64_t>* progress) {
-  // Streamed: constant memory, the values formatted on every processor.
-  ConvertStage stage = ConvertStage::kNone;
-  const std::int32_t err =
-      opt.x3p ? convert_data_file_to_x3p(in, out, mode, &stage, opt.format_threads)
-              : convert_data_file(in, out, mode, &stage, opt.format_threads,
-                                  opt.binary ? SdfForm::kBinary : SdfForm::kAscii, progress);
-  read_failed = stage == ConvertStage::kRead;
-  return err;
-}
-
-}  // namespace
-
 int convert_one(const CommandArg& input, const CommandArg& output, const Options& opt, Messages& m,
                 FileResult& result, std::atomic<std::int64_t>* progress) {
   const char* in = input.value.c_str();
@@ -280,7 +268,7 @@ int convert_one(const CommandArg& input, const CommandArg& output, const Options
   // -u, as make and cp -u: an output not older than its input is left alone;
   // an older one is replaced.
   if (exists && opt.update && target.mtime >= source.mtime && !u_same_file(in, out)) {
-    m.print("\"%s\" is up to date\n", output.shown.c_str());
+    if (!opt.quiet) m.print("\"%s\" is up to date\n", output.shown.c_str());
     result.up_to_date = true;
     return EXIT_CONVERTED;
   }
@@ -306,17 +294,22 @@ int convert_one(const CommandArg& input, const CommandArg& output, const Options
   // alone, as without -f.
   const OutputMode mode =
       opt.force || (opt.update && exists) ? OutputMode::kReplace : OutputMode::kCreateNew;
-  bool read_failed = false;
-  if (std::int32_t err = convert_file(in, out, mode, opt, read_failed, progress)) {
+  // Streamed: constant memory, the values formatted on every processor.
+  ConvertStage stage = ConvertStage::kNone;
+  const std::int32_t err =
+      opt.x3p ? convert_data_file_to_x3p(in, out, mode, &stage, opt.format_threads)
+              : convert_data_file(in, out, mode, &stage, opt.format_threads,
+                                  opt.binary ? SdfForm::kBinary : SdfForm::kAscii, progress);
+  if (err != ERR_NONE) {
     if (opt.quiet)
       m.print("Converting \"%s\" to \"%s\"\n", input.shown.c_str(), output.shown.c_str());
     unable();
-    if (read_failed) {
+    if (stage == ConvertStage::kRead) {
       m.print("\tthere was an error reading the file \"%s\"\n", input.shown.c_str());
       m.print("\t%s\n", error_name(err));
       return fail(EXIT_READ_FAILED, error_name(err));
     }
-    if (err == ERR_CANT_CREATE_FILE && errno == EEXIST && mode == OutputMode::kCreateNew) {
+    if (stage == ConvertStage::kTaken) {
       // Another program made the file while this one was converting.
       m.print("\t\"%s\" already exists\n", output.shown.c_str());
       return fail(EXIT_OUTPUT_EXISTS, "already exists");
@@ -336,10 +329,14 @@ bool file_exists(const char* name) { return u_is_regular_file(name); }
 
 int run_tovrel(const std::vector<CommandArg>& args, bool terminal) {
   // --help or --version anywhere before "--" answers the request, whatever
-  // else the command line holds; the first of the two wins.
-  for (const CommandArg& arg : args) {
+  // else the command line holds; the first of the two wins. An option's file
+  // is a file name, even "--help".
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const CommandArg& arg = args[i];
     if (arg.shown == "--") break;
-    if (arg.shown == "--help" || arg.shown == "--version") {
+    if (takes_value(arg)) {
+      ++i;
+    } else if (arg.shown == "--help" || arg.shown == "--version") {
       if (arg.shown == "--help")
         print_help(stdout);
       else

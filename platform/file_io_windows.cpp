@@ -87,10 +87,11 @@ bool u_windows_name(const char* path, std::wstring& out) {
     if (MultiByteToWideChar(CP_ACP, 0, path, -1, out.data(), n) != n) return false;
     out.resize(static_cast<std::size_t>(n - 1));
   }
-  // The classic calls stop at MAX_PATH units; a folder's name must leave
-  // room for an 8.3 file name in it. Shorter names stay as given, so that
-  // device names such as NUL keep their meaning.
-  if (out.size() < MAX_PATH - 12 || out.starts_with(L"\\\\?\\")) return true;
+  // The classic calls stop at MAX_PATH units, less for a folder's name, and
+  // an output's temporary name is a few units longer than the output's.
+  // Shorter names stay as given, so that device names such as NUL keep
+  // their meaning.
+  if (out.size() < MAX_PATH - 40 || out.starts_with(L"\\\\?\\")) return true;
   const std::wstring full = full_name(out);
   if (full.empty()) return true;
   if (full.starts_with(L"\\\\"))

@@ -7,23 +7,15 @@
 
 #include "errors/errors.h"
 #include "platform/byte_order.h"
-#include "platform/output_file.h"
+#include "sdf/sdf_output.h"
 #include "sdf/sdf_reading.h"
 #include "sdf/sdf_writer.h"
 #include "sdf/text_out.h"
 
 namespace {
 
-constexpr std::uint32_t kInvalidOut = 0xFFFFFFFFu;
-
-// The value a "%12.10g" text of `value` reads back as: the binary header
-// carries the same scales as the ASCII one, so both forms import alike.
-double ten_digit_value(float value) {
-  char text[kFloatTextSize];
-  double d = 0;
-  static_cast<void>(sdf_detail::parse_double(sdf_detail::trim(format_float_g(value, text)), d));
-  return d;
-}
+constexpr auto kInvalidOut =
+    static_cast<std::uint32_t>(sdf_detail::kDataTypes[sdf_detail::DT_ULONGINT].invalid);
 
 // A text in a fixed field of `width` bytes: cut or padded with NULs.
 void put_text(std::string& out, std::string_view text, std::size_t width) {
@@ -55,8 +47,8 @@ std::string binary_header(const Header& h, const PhaseRecord& phase) {
   out.append(reinterpret_cast<const char*>(b), 2);
   store_le16(b, static_cast<std::uint16_t>(phase.height));
   out.append(reinterpret_cast<const char*>(b), 2);
-  const double lateral = ten_digit_value(h.lateral_res);
-  const double height = ten_digit_value(sdf_height_step(h));
+  const double lateral = sdf_listed_value(h.lateral_res);
+  const double height = sdf_phase_unit(h);
   for (double d : {lateral, lateral, height, height}) put_double(out, d);
   out += '\0';                                        // no compression
   out += static_cast<char>(sdf_detail::DT_ULONGINT);  // data type
@@ -91,21 +83,18 @@ std::int32_t sdf_export_binary(const char* path, const Header* header, const Int
   const std::int32_t count = std::int32_t{phase->width} * std::int32_t{phase->height};
   if (count > 0 && (!phase->data || phase->count < count)) return ERR_INVALID_PARAM;
 
-  OutputFile file;
-  if (file.open(path, mode, true) != ERR_NONE) return ERR_CANT_CREATE_FILE;
-  std::FILE* f = file.stream();
   const std::int32_t* values = phase->data.get();
   const std::int32_t offset = count > 0 ? sdf_data_offset(values, count) : 0;
-
-  bool ok = sdf_write_binary_header(f, *header, *phase);
-  constexpr std::int32_t kChunk = 1 << 14;
-  unsigned char buffer[kChunk * 4];
-  for (std::int32_t at = 0; ok && at < count; at += kChunk) {
-    const std::int32_t n = std::min(kChunk, count - at);
-    format_binary_values(buffer, values + at, static_cast<std::size_t>(n), offset);
-    ok = std::fwrite(buffer, 4, static_cast<std::size_t>(n), f) == static_cast<std::size_t>(n);
-  }
-  ok = ok && sdf_write_trailer(f, *header, offset);
-  if (!ok) return ERR_CANT_WRITE_FILE;  // the OutputFile removes what was written
-  return file.commit();
+  ConvertStage stage = ConvertStage::kNone;
+  return write_sdf_output(path, mode, SdfForm::kBinary, *header, *phase, offset, stage,
+                          [&](std::FILE* f, ConvertStage&) -> std::int32_t {
+                            constexpr std::int32_t kChunk = 1 << 14;
+                            unsigned char buffer[kChunk * 4];
+                            for (std::int32_t at = 0; at < count; at += kChunk) {
+                              const auto n = static_cast<std::size_t>(std::min(kChunk, count - at));
+                              format_binary_values(buffer, values + at, n, offset);
+                              if (std::fwrite(buffer, 4, n, f) != n) return ERR_CANT_WRITE_FILE;
+                            }
+                            return ERR_NONE;
+                          });
 }

@@ -21,11 +21,6 @@ namespace {
 // formatted and being written.
 constexpr std::size_t kChunkValues = 6553 * 10;
 
-struct Failure {
-  std::int32_t code = ERR_NONE;
-  ConvertStage stage = ConvertStage::kNone;
-};
-
 // The `count` values of `in` from `start` on, in chunks, in two passes: the
 // first finds their data offset, the second writes their data lines. Every
 // thread reads its chunks itself, at their place in the file, and works on
@@ -64,14 +59,14 @@ class DataSection : private ChunkJob {
   }
   std::int32_t offset() const { return offset_; }
 
-  // The second pass, to `out`, in the given form.
-  [[nodiscard]] Failure write(std::FILE* out, SdfForm form) {
+  // The second pass, to `out`, in the given form: 0, or the failure's code
+  // with `stage` telling its side.
+  [[nodiscard]] std::int32_t write(std::FILE* out, SdfForm form, ConvertStage& stage) {
     out_ = out;
     form_ = form;
     run_chunks(*this, threads_, static_cast<std::size_t>(n_slots_));
-    if (read_failed_) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
-    if (write_failed_) return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
-    return {};
+    stage = read_failed_ ? ConvertStage::kRead : ConvertStage::kWrite;
+    return read_failed_ ? ERR_CORRUPT_DATA_FILE : write_failed_ ? ERR_CANT_WRITE_FILE : ERR_NONE;
   }
 
  private:
@@ -143,20 +138,19 @@ class DataSection : private ChunkJob {
   bool write_failed_ = false;
 };
 
-// The form's header: the ASCII header section, or the binary header.
-bool write_head(std::FILE* f, const Header& header, const PhaseRecord& phase, SdfForm form) {
-  return form == SdfForm::kBinary ? sdf_write_binary_header(f, header, phase)
-                                  : sdf_write_header_section(f, header, phase);
-}
+}  // namespace
 
-Failure convert(const char* in, const char* out, OutputMode mode, int threads, SdfForm form,
-                std::atomic<std::int64_t>* progress) {
+std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,
+                               ConvertStage* stage_out, int threads, SdfForm form,
+                               std::atomic<std::int64_t>* progress) {
+  ConvertStage unused = ConvertStage::kNone;
+  ConvertStage& stage = stage_out ? *stage_out : unused;
+  stage = ConvertStage::kRead;
   Header header{};
   PhaseRecord phase;
   std::int64_t start = 0;
   File input;
-  if (std::int32_t err = open_data_file(in, &header, &phase, &start, &input))
-    return {err, ConvertStage::kRead};
+  if (std::int32_t err = open_data_file(in, &header, &phase, &start, &input)) return err;
   const std::int32_t signed_count = std::int32_t{phase.width} * std::int32_t{phase.height};
   const std::size_t count = signed_count > 0 ? static_cast<std::size_t>(signed_count) : 0;
 
@@ -164,37 +158,11 @@ Failure convert(const char* in, const char* out, OutputMode mode, int threads, S
   // noticed before the output is created.
   DataSection data(input.get(), count, progress);
   if (count > 0) {
-    if (!data.prepare(threads)) return {ERR_NO_MEM, ConvertStage::kRead};
-    if (std::int32_t err = data.find_offset(start)) return {err, ConvertStage::kRead};
+    if (!data.prepare(threads)) return ERR_NO_MEM;
+    if (std::int32_t err = data.find_offset(start)) return err;
   }
-  const std::int32_t offset = data.offset();
-  const bool binary = form == SdfForm::kBinary;
-  // The binary header holds the dimensions in 16 bits without a sign.
-  if (binary && (phase.width < 0 || phase.height < 0))
-    return {ERR_INVALID_PARAM, ConvertStage::kWrite};
-
-  OutputFile file;
-  if (file.open(out, mode, binary) != ERR_NONE) return {ERR_CANT_CREATE_FILE, ConvertStage::kWrite};
-  std::FILE* f = file.stream();
-  if (!write_head(f, header, phase, form)) return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
-  if (count > 0) {
-    Failure failure = data.write(f, form);
-    if (failure.code != ERR_NONE) return failure;  // the OutputFile removes what was written
-  }
-  // The ASCII data section ends with a '*' line; the binary values end
-  // where their count says.
-  if ((!binary && std::fputs("*\n", f) < 0) || !sdf_write_trailer(f, header, offset))
-    return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
-  if (std::int32_t err = file.commit()) return {err, ConvertStage::kWrite};
-  return {};
-}
-
-}  // namespace
-
-std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,
-                               ConvertStage* stage, int threads, SdfForm form,
-                               std::atomic<std::int64_t>* progress) {
-  const Failure failure = convert(in, out, mode, threads, form, progress);
-  if (stage) *stage = failure.stage;
-  return failure.code;
+  return write_sdf_output(out, mode, form, header, phase, data.offset(), stage,
+                          [&](std::FILE* f, ConvertStage& side) -> std::int32_t {
+                            return count > 0 ? data.write(f, form, side) : ERR_NONE;
+                          });
 }

@@ -5,19 +5,7 @@
 #include <cstdint>
 
 #include "platform/output_file.h"
-
-// Which side of a conversion a failure came from.
-enum class ConvertStage : std::uint8_t {
-  kNone,   // no failure
-  kRead,   // the input: a code read_data_file gives
-  kWrite,  // the output: a code sdf_export gives, errno as it leaves it
-};
-
-// The form of SDF file a conversion writes.
-enum class SdfForm : std::uint8_t {
-  kAscii,   // what sdf_export writes
-  kBinary,  // what sdf_export_binary writes
-};
+#include "sdf/sdf_output.h"
 
 // Writes the SDF file that read_data_file(in, ...) followed by
 // sdf_export(out, ..., mode) (or sdf_export_binary for the binary `form`)
@@ -29,7 +17,7 @@ enum class SdfForm : std::uint8_t {
 // failure, also one that comes up while the data is written (a read error,
 // a file cut short meanwhile), leaves no output behind.
 //
-// `stage`, when given, tells which side failed. `threads` is the number of
+// `stage`, when given, tells which side failed (sdf_output.h). `threads` is the number of
 // threads that read, format and write the values, the calling one included
 // (the text still goes out in order): 1 does everything on the calling
 // thread, 0 takes one a processor, at most kMaxThreads (threads.h).

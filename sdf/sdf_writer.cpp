@@ -16,6 +16,8 @@
 #include "platform/output_file.h"
 #include "sdf/attributes.h"
 #include "sdf/date_text.h"
+#include "sdf/sdf_output.h"
+#include "sdf/sdf_reading.h"
 #include "sdf/text_out.h"
 
 bool sdf_write_header_section(std::FILE* f, const Header& h, const PhaseRecord& phase) {
@@ -78,6 +80,15 @@ float sdf_height_step(const Header& h) {
   return s;
 }
 
+double sdf_listed_value(float value) {
+  char text[kFloatTextSize];
+  double d = 0;
+  static_cast<void>(sdf_detail::parse_double(sdf_detail::trim(format_float_g(value, text)), d));
+  return d;
+}
+
+double sdf_phase_unit(const Header& h) { return sdf_listed_value(sdf_height_step(h)); }
+
 std::int32_t sdf_data_offset(const std::int32_t* values, std::int32_t count) {
   std::int32_t offset = 0;
   std::int32_t i = 0;
@@ -117,28 +128,55 @@ bool sdf_write_data_section(std::FILE* stream, const std::int32_t* values, std::
   return out.flush();
 }
 
+std::int32_t write_output(const char* path, OutputMode mode, bool binary, ConvertStage& stage,
+                          const WriteBody& body) {
+  stage = ConvertStage::kWrite;
+  OutputFile file;
+  if (file.open(path, mode, binary) != ERR_NONE) return ERR_CANT_CREATE_FILE;
+  // The first failure stops the writing; the OutputFile removes what was
+  // written. Every write is checked, and so is the close that flushes the
+  // stream's buffer: a full disk must never end in success.
+  if (std::int32_t err = body(file.stream(), stage)) return err;
+  const std::int32_t err = file.commit();
+  stage = err == ERR_NONE               ? ConvertStage::kNone
+          : err == ERR_CANT_CREATE_FILE ? ConvertStage::kTaken
+                                        : ConvertStage::kWrite;
+  return err;
+}
+
+std::int32_t write_sdf_output(const char* path, OutputMode mode, SdfForm form, const Header& header,
+                              const PhaseRecord& phase, std::int32_t offset, ConvertStage& stage,
+                              const WriteBody& data) {
+  const bool binary = form == SdfForm::kBinary;
+  return write_output(
+      path, mode, binary, stage, [&](std::FILE* f, ConvertStage& side) -> std::int32_t {
+        const bool head = binary ? sdf_write_binary_header(f, header, phase)
+                                 : sdf_write_header_section(f, header, phase);
+        if (!head) return ERR_CANT_WRITE_FILE;
+        if (std::int32_t err = data(f, side)) return err;
+        side = ConvertStage::kWrite;
+        // The ASCII data section ends with a '*' line; the binary values end
+        // where their count says.
+        if ((!binary && std::fputs("*\n", f) < 0) || !sdf_write_trailer(f, header, offset))
+          return ERR_CANT_WRITE_FILE;
+        return ERR_NONE;
+      });
+}
+
 std::int32_t sdf_export(const char* path, const Header* header, const IntensityRecord*,
                         const PhaseRecord* phase, OutputMode mode) {
   if (!phase || !header) return ERR_INVALID_PARAM;
   // 16-bit by 16-bit: the product always fits in 32 bits.
   const std::int32_t count = std::int32_t{phase->width} * std::int32_t{phase->height};
   if (count > 0 && (!phase->data || phase->count < count)) return ERR_INVALID_PARAM;
-
-  OutputFile file;
-  if (file.open(path, mode) != ERR_NONE) return ERR_CANT_CREATE_FILE;
-  std::FILE* f = file.stream();
-
   const std::int32_t* values = phase->data.get();
   const std::int32_t offset = count > 0 ? sdf_data_offset(values, count) : 0;
-
-  // Every write is checked, and so is the close that flushes the stream's
-  // buffer: a full disk must never end in success. The first failure stops
-  // the writing, and the output is only put in place after a success.
-  const bool ok = sdf_write_header_section(f, *header, *phase) &&
-                  sdf_write_data_section(f, values, count, offset) && std::fputs("*\n", f) >= 0 &&
-                  sdf_write_trailer(f, *header, offset);
-  if (!ok) return ERR_CANT_WRITE_FILE;  // the OutputFile removes what was written
-  return file.commit();
+  ConvertStage stage = ConvertStage::kNone;
+  return write_sdf_output(
+      path, mode, SdfForm::kAscii, *header, *phase, offset, stage,
+      [&](std::FILE* f, ConvertStage&) -> std::int32_t {
+        return sdf_write_data_section(f, values, count, offset) ? ERR_NONE : ERR_CANT_WRITE_FILE;
+      });
 }
 
 std::int32_t write_sdf_file(const char* path, const void* software_info, const void* header_tail,

@@ -15,6 +15,7 @@
 #include "platform/chunk_pipeline.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
+#include "sdf/sdf_output.h"
 #include "sdf/sdf_writer.h"
 #include "x3p/checksums.h"
 #include "x3p/x3p_writer.h"
@@ -24,11 +25,6 @@ namespace {
 
 // Values per chunk: 256 KiB of phase counts, 512 KiB of heights.
 constexpr std::size_t kChunkValues = 65536;
-
-struct Failure {
-  std::int32_t code = ERR_NONE;
-  ConvertStage stage = ConvertStage::kNone;
-};
 
 // The phase block in chunks, in two passes: the first finds the data
 // offset, the second turns the values into heights. Every thread reads its
@@ -59,7 +55,9 @@ class PointData : private ChunkJob {
   }
   std::int32_t offset() const { return offset_; }
 
-  [[nodiscard]] Failure write(ZipWriter& zip, Md5& md5, double unit) {
+  // The second pass, into the archive: 0, or the failure's code with
+  // `stage` telling its side.
+  [[nodiscard]] std::int32_t write(ZipWriter& zip, Md5& md5, double unit, ConvertStage& stage) {
     zip_ = &zip;
     md5_ = &md5;
     unit_ = unit;
@@ -83,9 +81,8 @@ class PointData : private ChunkJob {
       hash_changed_.notify_all();
       hasher.join();
     }
-    if (read_failed_) return {ERR_CORRUPT_DATA_FILE, ConvertStage::kRead};
-    if (write_failed_) return {ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
-    return {};
+    stage = read_failed_ ? ConvertStage::kRead : ConvertStage::kWrite;
+    return read_failed_ ? ERR_CORRUPT_DATA_FILE : write_failed_ ? ERR_CANT_WRITE_FILE : ERR_NONE;
   }
 
  private:
@@ -203,59 +200,51 @@ class PointData : private ChunkJob {
   bool write_failed_ = false;
 };
 
-Failure convert(const char* in, const char* out, OutputMode mode, int threads) {
+}  // namespace
+
+std::int32_t convert_data_file_to_x3p(const char* in, const char* out, OutputMode mode,
+                                      ConvertStage* stage_out, int threads) {
+  ConvertStage unused = ConvertStage::kNone;
+  ConvertStage& stage = stage_out ? *stage_out : unused;
+  stage = ConvertStage::kRead;
   Header header{};
   PhaseRecord phase;
   std::int64_t start = 0;
   File input;
-  if (std::int32_t err = open_data_file(in, &header, &phase, &start, &input))
-    return {err, ConvertStage::kRead};
+  if (std::int32_t err = open_data_file(in, &header, &phase, &start, &input)) return err;
   const std::int32_t signed_count = std::int32_t{phase.width} * std::int32_t{phase.height};
   const std::size_t count = signed_count > 0 ? static_cast<std::size_t>(signed_count) : 0;
 
   PointData data(input.get(), start, count);
   if (count > 0) {
-    if (!data.prepare(threads)) return {ERR_NO_MEM, ConvertStage::kRead};
-    if (std::int32_t err = data.find_offset()) return {err, ConvertStage::kRead};
+    if (!data.prepare(threads)) return ERR_NO_MEM;
+    if (std::int32_t err = data.find_offset()) return err;
   }
-  // The matrix dimensions are numbers without a sign.
-  if (phase.width < 0 || phase.height < 0) return {ERR_INVALID_PARAM, ConvertStage::kWrite};
+  // The reader refuses negative dimensions.
   const auto width = static_cast<std::uint32_t>(phase.width);
   const auto height = static_cast<std::uint32_t>(phase.height);
-
-  OutputFile file;
-  if (file.open(out, mode, true) != ERR_NONE) return {ERR_CANT_CREATE_FILE, ConvertStage::kWrite};
-  ZipWriter zip(file.stream());
-  Md5 md5;
-  if (!md5.ok()) return {ERR_NO_MEM, ConvertStage::kWrite};
-  // main.xml goes first with a stand-in for the point data's sum, which
-  // has the same length; it is written over once the data is through.
-  std::string xml = x3p_main_xml(header, width, height, std::string(32, '0'));
-  const Failure write_failed{ERR_CANT_WRITE_FILE, ConvertStage::kWrite};
-  if (!zip.begin(kX3pMainXml, xml.size()) || !zip.write(xml.data(), xml.size()) ||
-      !zip.begin(kX3pPointData, std::uint64_t{count} * 8))
-    return write_failed;
-  if (count > 0) {
-    const Failure failure = data.write(zip, md5, x3p_height_unit(header));
-    if (failure.code != ERR_NONE) return failure;  // the OutputFile removes what was written
-  }
-  xml = x3p_main_xml(header, width, height, md5.hex());
-  const std::string sums = md5_hex(xml.data(), xml.size()) + " *" + kX3pMainXml + "\n";
-  const std::string attributes = sdf_trailer_text(header, data.offset());
-  if (!zip.end() || !zip.rewrite(0, xml.data(), xml.size()) ||
-      !zip.begin(kX3pChecksumFile, sums.size()) || !zip.write(sums.data(), sums.size()) ||
-      !zip.begin(kX3pAttributes, attributes.size()) ||
-      !zip.write(attributes.data(), attributes.size()) || !zip.finish())
-    return write_failed;
-  if (std::int32_t err = file.commit()) return {err, ConvertStage::kWrite};
-  return {};
-}
-
-}  // namespace
-
-std::int32_t convert_data_file_to_x3p(const char* in, const char* out, OutputMode mode,
-                                      ConvertStage* stage, int threads) {
-  const Failure failure = convert(in, out, mode, threads);
-  if (stage) *stage = failure.stage;
-  return failure.code;
+  return write_output(
+      out, mode, true, stage, [&](std::FILE* f, ConvertStage& side) -> std::int32_t {
+        ZipWriter zip(f);
+        Md5 md5;
+        if (!md5.ok()) return ERR_NO_MEM;
+        // main.xml goes first with a stand-in for the point data's sum, which
+        // has the same length; it is written over once the data is through.
+        std::string xml = x3p_main_xml(header, width, height, std::string(32, '0'));
+        if (!zip.begin(kX3pMainXml, xml.size()) || !zip.write(xml.data(), xml.size()) ||
+            !zip.begin(kX3pPointData, std::uint64_t{count} * 8))
+          return ERR_CANT_WRITE_FILE;
+        if (count > 0) {
+          if (std::int32_t err = data.write(zip, md5, sdf_phase_unit(header), side)) return err;
+        }
+        xml = x3p_main_xml(header, width, height, md5.hex());
+        const std::string sums = md5_hex(xml.data(), xml.size()) + " *" + kX3pMainXml + "\n";
+        const std::string attributes = sdf_trailer_text(header, data.offset());
+        if (!zip.end() || !zip.rewrite(0, xml.data(), xml.size()) ||
+            !zip.begin(kX3pChecksumFile, sums.size()) || !zip.write(sums.data(), sums.size()) ||
+            !zip.begin(kX3pAttributes, attributes.size()) ||
+            !zip.write(attributes.data(), attributes.size()) || !zip.finish())
+          return ERR_CANT_WRITE_FILE;
+        return ERR_NONE;
+      });
 }

@@ -16,6 +16,7 @@
 #include "platform/byte_order.h"
 #include "platform/file_io.h"
 #include "sdf/sdf_reading.h"
+#include "sdf/sdf_writer.h"
 #include "x3p/checksums.h"
 #include "x3p/x3p_writer.h"
 #include "x3p/zip_reader.h"
@@ -210,7 +211,7 @@ double raw_value(char type, const unsigned char* p) {
 class Heights {
  public:
   Heights(X3pContent& c, const std::vector<unsigned char>& valid)
-      : c_(c), valid_(valid), unit_(sdf_detail::phase_unit(c.header)) {
+      : c_(c), valid_(valid), unit_(sdf_phase_unit(c.header)) {
     if (c.has_attributes) c.phase.org_x = c.header.cn_org_x, c.phase.org_y = c.header.cn_org_y;
   }
 

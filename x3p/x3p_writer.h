@@ -20,10 +20,6 @@ inline constexpr char kX3pChecksumFile[] = "md5checksum.hex";
 inline constexpr char kX3pAttributes[] = "tovrel/attributes.txt";
 inline constexpr char kX3pVendorId[] = "urn:tovrel:x3p:attributes:1";
 
-// The height of one listed value (a phase count less the data offset): the
-// double that the SDF file's Zscale text reads as.
-double x3p_height_unit(const Header& header);
-
 // The pixel size (both increments), the double of the SDF Xscale text.
 double x3p_pixel_size(const Header& header);
 
@@ -41,7 +37,7 @@ std::string x3p_main_xml(const Header& header, std::uint32_t width, std::uint32_
 // file times its Zscale, a point without a measurement is NaN; the data
 // offset and every attribute travel in kX3pAttributes. `out` must be
 // seekable (a regular file): the sums are written into main.xml once the
-// data is through. ERR_INVALID_PARAM (write side) for negative dimensions.
+// data is through.
 [[nodiscard]] std::int32_t convert_data_file_to_x3p(const char* in, const char* out,
                                                     OutputMode mode, ConvertStage* stage = nullptr,
                                                     int threads = 0);

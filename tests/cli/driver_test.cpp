@@ -80,10 +80,13 @@ TEST_F(DriverTest, HelpAndVersionGoToStandardOutput) {
   RunResult r = run_program(tovrel_exe(), {"--version", "--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(std::regex_match(r.out, std::regex("tovrel [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
-  // After "--" it is a file name.
+  // After "--", or as an option's file, it is a file name.
   r = run({"--", "--help", output});
   EXPECT_EQ(r.status, 2);
   EXPECT_FALSE(std::filesystem::exists(output));
+  r = run({"--files-from", "--help", dir.path().string()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("Unable to read the list \"--help\"", 0), 0u) << r.err;
 #ifndef _WIN32
   // A help text that cannot be written is a failure.
   r = run_program("/bin/sh", {"-c", "exec \"$0\" --help >/dev/full", tovrel_exe()});
@@ -110,6 +113,15 @@ TEST_F(DriverTest, ExistingOutputNeedsForce) {
   RunResult r = run({junk, output});
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.err, unable(junk, output) + "\t\"" + output + "\" already exists\n");
+  EXPECT_EQ(read_text(output), "keep me");
+  // -u: an output not older than its input is up to date.
+  const auto written = std::chrono::floor<std::chrono::seconds>(
+      std::filesystem::last_write_time(junk));  // whole seconds: what every system keeps
+  std::filesystem::last_write_time(junk, written);
+  std::filesystem::last_write_time(output, written);
+  r = run({"-u", junk, output});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "\"" + output + "\" is up to date\n");
   EXPECT_EQ(read_text(output), "keep me");
 }
 
@@ -331,7 +343,12 @@ TEST_F(DriverTest, ConvertsTreesAndListsAndResumes) {
   EXPECT_EQ(r.err, summary(out, 1, 2, 1, 1, 0));
   const std::string records = read_text(report);
   EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 6) << records;
-  EXPECT_NE(records.find("{\"input\":\"" + src + "/a.dat\",\"output\":\"" + out +
+  auto json = [](std::string text) {  // a name as JSON writes it
+    for (std::size_t at = 0; (at = text.find('\\', at)) != std::string::npos; at += 2)
+      text.insert(at, 1, '\\');
+    return text;
+  };
+  EXPECT_NE(records.find("{\"input\":\"" + json(src) + "/a.dat\",\"output\":\"" + json(out) +
                          "/a.sdf\",\"status\":\"converted\",\"error\":null,\"bytes_in\":" +
                          std::to_string(input_bytes.size()) + ",\"bytes_out\":"),
             std::string::npos)
@@ -346,14 +363,14 @@ TEST_F(DriverTest, ConvertsTreesAndListsAndResumes) {
     EXPECT_EQ(r.err,
               "\"" + inside + "\" is inside a folder it would convert; nothing was written\n");
   }
-  write_bytes(src + "/y/Z.dat", input_bytes);
-  write_bytes(src + "/y/z.dat", input_bytes);
+  write_bytes(src + "/y/Q.dat", input_bytes);  // Q.sdf and q.sdf
+  write_bytes(src + "/y/q", input_bytes);
   r = run({"-r", src, dir.file("clash")});
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("would both be converted to"), std::string::npos) << r.err;
   EXPECT_EQ(tree(src + "/y/new").size() + tree(dir.file("clash")).size(), 0u);
-  fs::remove(src + "/y/Z.dat");
-  fs::remove(src + "/y/z.dat");
+  fs::remove(src + "/y/Q.dat");
+  fs::remove(src + "/y/q");
 
   // Lists: CR LF lines into a folder as named; under -r, NUL-separated names
   // keep their folders below DIRECTORY, and ".." has no place there.
@@ -386,6 +403,17 @@ TEST_F(DriverTest, ConvertsTreesAndListsAndResumes) {
                               tovrel_exe(), src + "/big.dat", dir.file("piped")});
   EXPECT_EQ(r.status, 0) << r.err;
 #endif
+  // A name beyond ASCII, and paths longer than Windows' 260 characters.
+  auto u8 = [](const std::string& name) {
+    return fs::path(std::u8string(name.begin(), name.end()));
+  };
+  const std::string deep =
+      "/" + std::string(120, 'd') + "/Gr\u00F6\u00DFe_\u6D4B\u8BD5/" + std::string(120, 'e');
+  fs::create_directories(u8(src + deep));
+  write_bytes(src + deep + "/Ma\u00DF.dat", input_bytes);
+  r = run({"-r", "-u", src, out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::is_regular_file(u8(out + deep + "/Ma\u00DF.sdf"))) << r.err;
 }
 #ifndef _WIN32
 // A termination signal at any moment of a conversion, of one file or of

@@ -84,7 +84,7 @@ TEST(X3p, ConversionReadsBackToTheSameMeasurement) {
   // times the Zscale double, NaN where there is no measurement.
   const std::string data = entry(out, kX3pPointData);
   ASSERT_EQ(data.size(), 15u * 8);
-  const double unit = x3p_height_unit(m.header);
+  const double unit = sdf_phase_unit(m.header);
   for (std::size_t i = 0; i < 15; ++i) {
     double h;
     std::memcpy(&h, data.data() + 8 * i, 8);
@@ -128,7 +128,7 @@ TEST(X3p, ConversionReadsBackToTheSameMeasurement) {
   // An existing output stays with kCreateNew.
   EXPECT_EQ(convert_data_file_to_x3p(in.c_str(), out.c_str(), OutputMode::kCreateNew, &stage),
             ERR_CANT_CREATE_FILE);
-  EXPECT_EQ(stage, ConvertStage::kWrite);
+  EXPECT_EQ(stage, ConvertStage::kTaken);
 }
 
 TEST(X3p, OtherWritersFiles) {
