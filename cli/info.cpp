@@ -272,12 +272,15 @@ bool write_x3p_info(std::FILE* out, const X3pContent& x, const MeasurementView* 
 namespace {
 
 const char kUsage[] =
-    "Usage:  tovrel-info [--json] [--no-parameters] file...\n"
+    "Usage:  tovrel-info [--json] [--no-parameters] [--image out.png] file\n"
+    "        tovrel-info [--json] [--no-parameters] [--image folder] file...\n"
     "\tfile   = binary data file, SDF file (ASCII or binary, from any program) or\n"
     "\t         x3p file\n"
     "\t--json            writes the same content as one JSON document (one a line\n"
     "\t                  for several files)\n"
-    "\t--no-parameters   leaves out the height parameters (one pass over the data)\n";
+    "\t--no-parameters   leaves out the height parameters (one pass over the data)\n"
+    "\t--image out.png   writes a false-colour picture of the heights; with a\n"
+    "\t                  folder, folder/<name>.png for each file\n";
 
 // The parsed command line.
 struct InfoCommand {
@@ -299,6 +302,8 @@ bool parse_command(const std::vector<CommandArg>& args, InfoCommand& c) {
       c.json = true;
     } else if (a == "--no-parameters") {
       c.options.parameters = false;
+    } else if (a == "--image" && i + 1 < args.size() && !args[i + 1].value.empty()) {
+      c.image = &args[++i];
     } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
       return false;
     } else {
@@ -353,6 +358,14 @@ int run_tovrel_info(const std::vector<CommandArg>& args, std::FILE* out, std::FI
       pictures.push_back(command.image->value);
       pictures_shown.push_back(command.image->shown);
     }
+    // A picture never takes the place of a file being read.
+    for (const CommandArg* input : command.files) {
+      if (u_same_file(pictures.back().c_str(), input->value.c_str())) {
+        std::fprintf(err, "tovrel-info: \"%s\": the picture would replace \"%s\"\n",
+                     pictures_shown.back().c_str(), input->shown.c_str());
+        return INFO_USAGE;
+      }
+    }
     for (std::size_t k = 0; k + 1 < pictures.size(); ++k) {
       if (pictures[k] == pictures.back()) {
         std::fprintf(err, "tovrel-info: \"%s\" and \"%s\" would both make \"%s\"\n",
@@ -367,6 +380,7 @@ int run_tovrel_info(const std::vector<CommandArg>& args, std::FILE* out, std::FI
   for (std::size_t k = 0; k < command.files.size(); ++k) {
     const CommandArg& file = *command.files[k];
     InfoOptions options = command.options;
+    options.source_shown = file.shown;
     if (command.image) {
       options.image = pictures[k];
       options.image_shown = pictures_shown[k];

@@ -85,8 +85,9 @@ struct InfoReport {
 
 struct InfoOptions {
   bool parameters = true;
-  std::string image;        // the PNG to write (library path), empty for none
-  std::string image_shown;  // its name as typed
+  std::string image;         // the PNG to write (library path), empty for none
+  std::string image_shown;   // its name as typed
+  std::string source_shown;  // the file's name as typed, for the picture's title
 };
 
 // Reads the map of `view` once or twice and fills `report`: the summary

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "platform/file_io.h"
 #include "sdf/sdf_writer.h"
 #include "surface/map_cache.h"
+#include "surface/picture.h"
 
 namespace {
 
@@ -148,9 +150,16 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
   surface::PlaneFit plane;
   surface::MapCache cache(kCacheBudget);
   PlaneUnlessKept plane_unless_kept(cache, plane);
+  surface::PictureGrid grid;
+  surface::Percentiles percentiles(0.005, 0.995);
+  const bool picture = !options.image.empty();
   surface::HeightFanout first;
   first.add(range);
-  const bool second = options.parameters;
+  if (picture) {
+    first.add(grid);
+    first.add(percentiles);
+  }
+  const bool second = options.parameters || picture;
   // The cache begins first, so that the plane knows whether it keeps the map.
   if (second) first.add(cache);
   if (options.parameters) first.add(plane_unless_kept);
@@ -159,7 +168,12 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
   if (!second) return ERR_NONE;
 
   surface::HeightParameters parameters;
+  const bool scaled = picture && percentiles.second_pass();
   if (cache.complete()) {
+    if (scaled) {
+      percentiles.begin(cache.map());
+      cache.replay_rows(0, cache.map().height, percentiles);
+    }
     if (options.parameters) {
       const double shift = cache.first_valid();
       const surface::Plane p = surface::replay_in_blocks<surface::PlaneFit>(cache, 0, [shift] {
@@ -171,14 +185,44 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
                      return surface::ResidualMoments(p);
                    }).parameters();
     }
-  } else if (options.parameters) {
+  } else if (options.parameters || scaled) {
     // A map too large to keep is read again: once more for the plane when the
     // first pass could not find it.
-    if (!plane_unless_kept.fitted())
+    if (options.parameters && !plane_unless_kept.fitted())
       if (std::int32_t err = view.read(plane)) return err;
     surface::ResidualMoments moments(plane.plane());
-    if (std::int32_t err = view.read(moments)) return err;
+    surface::HeightFanout again;
+    if (options.parameters) again.add(moments);
+    if (scaled) again.add(percentiles);
+    if (std::int32_t err = view.read(again)) return err;
     parameters = moments.parameters();
+  }
+  if (picture) {
+    PictureFacts& facts = report->picture;
+    surface::PictureScale scale;
+    scale.any = scaled;
+    if (scaled) scale.low = percentiles.low(), scale.high = percentiles.high();
+    facts.shown = options.image_shown;
+    facts.width = grid.width();
+    facts.height = grid.height();
+    facts.any = scaled;
+    facts.low = scale.low * view.map.unit;
+    facts.high = scale.high * view.map.unit;
+    char low[40], high[40];
+    std::snprintf(low, sizeof low, "%.17g", facts.low);
+    std::snprintf(high, sizeof high, "%.17g", facts.high);
+    const std::vector<std::pair<std::string, std::string>> texts = {
+        {"Title", options.source_shown},
+        {"Software", "tovrel-info"},
+        {"Description",
+         "Heights in false colour; the scale spans the 0.5 to 99.5 percentile "
+         "of the valid heights; grey: no height"},
+        {"Scale low (m)", scaled ? low : "none"},
+        {"Scale high (m)", scaled ? high : "none"}};
+    if (std::int32_t err =
+            surface::write_picture(options.image.c_str(), grid, scale, view.map.unit, texts))
+      return err;
+    report->pictured = true;
   }
   if (options.parameters) {
     report->measured = true;

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -353,6 +355,70 @@ TEST(TovrelInfo, HeightParameters) {
   EXPECT_NE(text.out.find("  Sa:           undefined\n"), std::string::npos) << text.out;
 }
 
+// The text chunks of a PNG file, and its size.
+std::map<std::string, std::string> png_texts(const std::string& path, int* w = nullptr) {
+  const std::vector<std::uint8_t> d = read_bytes(path);
+  std::map<std::string, std::string> texts;
+  EXPECT_GT(d.size(), 33u);
+  EXPECT_EQ(std::memcmp(d.data(), "\x89PNG\r\n\x1a\n", 8), 0);
+  if (w) *w = d[16] << 24 | d[17] << 16 | d[18] << 8 | d[19];
+  for (std::size_t at = 8; at + 12 <= d.size();) {
+    const std::size_t n = std::size_t{d[at]} << 24 | d[at + 1] << 16 | d[at + 2] << 8 | d[at + 3];
+    const std::string type(d.begin() + at + 4, d.begin() + at + 8);
+    if (type == "tEXt") {
+      const std::string body(d.begin() + at + 8, d.begin() + at + 8 + n);
+      texts[body.substr(0, body.find('\0'))] = body.substr(body.find('\0') + 1);
+    }
+    at += 12 + n;
+  }
+  return texts;
+}
+
+// Pictures: one file to a name, several into a folder, the map's true
+// aspect, the scale's range in the listing and the text chunks alike; a
+// failure in the middle leaves the rest done and gives the exit status.
+TEST(TovrelInfo, Pictures) {
+  ScratchDir dir;
+  seeds::AsciiHeader tall;  // rows twice as far apart as the points (the last Yscale counts)
+  tall.xy_scale = "1e-06\nYscale = 2e-06";
+  std::string data;
+  for (int i = 0; i < 200; ++i) data += std::to_string(i) + (i % 10 == 9 ? "\n" : " ");
+  const std::string a = dir.file("a.sdf"), b = dir.file("b.sdf"), bad = dir.file("bad.sdf");
+  write_text(a, seeds::ascii_sdf(20, 10, data, seeds::unit_trailer()));
+  write_text(b, seeds::ascii_sdf(20, 10, data, "", tall));
+  write_text(bad, "aBCR-1.0\nNumPoints = 2\nNumProfiles = 1\n*\n1\n*\n");
+  RunResult one = run_program(info_exe(), {"--image", dir.file("one.png"), a});
+  ASSERT_EQ(one.status, INFO_OK) << one.err;
+  EXPECT_NE(one.out.find("\npicture\n  file:         " + dir.file("one.png") +
+                         "\n  pixels:       20 x 10\n  colour scale: 1 m to 198 m (0.5 to 99.5"),
+            std::string::npos)
+      << one.out;
+  const auto texts = png_texts(dir.file("one.png"));
+  EXPECT_EQ(texts.at("Scale low (m)"), "1");
+  EXPECT_EQ(texts.at("Scale high (m)"), "198");
+  EXPECT_EQ(texts.at("Title"), a);
+
+  const std::string folder = dir.file("pictures");
+  std::filesystem::create_directory(folder);
+  RunResult many = run_program(info_exe(), {"--json", "--image", folder, a, bad, b});
+  EXPECT_EQ(many.status, INFO_READ_FAILED);
+  EXPECT_EQ(many.err, "tovrel-info: \"" + bad + "\": ERR_PREMATURE_EOF\n");
+  std::istringstream lines(many.out);
+  std::string line;
+  std::vector<nlohmann::json> docs;
+  while (std::getline(lines, line)) docs.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(docs.size(), 2u);
+  EXPECT_EQ(docs[1]["picture"]["file"], folder + "/b.png");
+  EXPECT_EQ(docs[1]["picture"]["width"], 20);
+  EXPECT_EQ(docs[1]["picture"]["height"], 20);
+  EXPECT_TRUE(std::filesystem::exists(folder + "/a.png"));
+  EXPECT_FALSE(std::filesystem::exists(folder + "/bad.png"));
+  // Never over a file being read; never two files to one picture.
+  EXPECT_EQ(run_program(info_exe(), {"--image", a, a}).status, INFO_USAGE);
+  EXPECT_EQ(run_program(info_exe(), {"--image", folder, a, a}).status, INFO_USAGE);
+  EXPECT_EQ(read_bytes(a).size(), seeds::ascii_sdf(20, 10, data, seeds::unit_trailer()).size());
+}
+
 TEST(TovrelInfo, UsageErrors) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, std::vector<std::string>{"--bogus", "a"},
@@ -364,7 +430,9 @@ TEST(TovrelInfo, UsageErrors) {
   }
   RunResult help = run_program(info_exe(), {"--help"});
   EXPECT_EQ(help.status, INFO_OK);
-  EXPECT_EQ(help.out.rfind("Usage:  tovrel-info [--json] [--no-parameters] file...\n", 0), 0u);
+  EXPECT_EQ(
+      help.out.rfind("Usage:  tovrel-info [--json] [--no-parameters] [--image out.png] file\n", 0),
+      0u);
   EXPECT_EQ(help.err, "");
   RunResult version = run_program(info_exe(), {"--version"});
   EXPECT_EQ(version.status, INFO_OK);
