@@ -77,5 +77,6 @@ struct FileResult {
 int convert_one(const CommandArg& input, const CommandArg& output, const Options& opt, Messages& m,
                 FileResult& result, std::atomic<std::int64_t>* progress = nullptr);
 
-// True when the file starts with the magic number of a binary data file.
+// True when the file starts with the magic number of a binary data file (as
+// measurement_kind tells it).
 bool is_binary_data_file(const char* name);

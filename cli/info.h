@@ -25,7 +25,8 @@
 // that kind gives ERR_NOT_A_DATA_FILE here.
 enum class MeasurementKind { kDataFile, kSdfAscii, kSdfBinary, kX3p };
 // The kind alone, from the file's first bytes; ERR_NOT_A_DATA_FILE for
-// anything else.
+// anything else. The one place a file's kind is told: tovrel's check of an
+// output in the way and the folder forms' choice of inputs ask it too.
 [[nodiscard]] std::int32_t measurement_kind(const char* path, MeasurementKind& kind);
 [[nodiscard]] std::int32_t load_measurement(const char* path, Header* header, PhaseRecord* phase,
                                             MeasurementKind* kind = nullptr);
