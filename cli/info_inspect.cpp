@@ -268,3 +268,16 @@ void view_of_phase(MeasurementKind kind, const Header& header, const PhaseRecord
     return std::int32_t{ERR_NONE};
   };
 }
+
+void view_of_x3p(const std::string& path, const X3pRecords& records, MeasurementView* view) {
+  *view = MeasurementView{};
+  view->kind = MeasurementKind::kX3p;
+  view->map.width = records.size_x;
+  view->map.height = records.size_y;
+  view->map.dx = records.x.increment;
+  view->map.dy = records.y.increment;
+  view->read = [path](surface::HeightSink& sink) {
+    X3pContent again;
+    return read_x3p_file(path.c_str(), again, &sink);
+  };
+}
