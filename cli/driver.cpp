@@ -321,7 +321,7 @@ int convert_one(const CommandArg& input, const CommandArg& output, const Options
   if (!opt.quiet)
     m.print("Conversion from \"%s\" to \"%s\" successful\n", input.shown.c_str(),
             output.shown.c_str());
-  result.bytes_out = u_entry_info(out).size;
+  if (opt.report) result.bytes_out = u_entry_info(out).size;
   return EXIT_CONVERTED;
 }
 
