@@ -332,7 +332,10 @@ void Batch::convert(Job& job, std::size_t worker, Progress& progress) {
   const CommandArg in = input_of(job), out = output_of(job);
   Messages m(console_, true);
   FileResult result;
-  if (const int error = make_folder(job.folder)) {
+  // The output's folders are made only for an input that is there.
+  const EntryInfo source = u_entry_info(in.value.c_str());
+  int error = 0;
+  if (source.kind == EntryKind::kFile && (error = make_folder(job.folder)) != 0) {
     const Folder& f = folders_[job.folder];
     m.print("Unable to convert \"%s\" to \"%s\" because...\n", in.shown.c_str(), out.shown.c_str());
     m.print("\tthe folder \"%s\" could not be made: %s\n", f.out.shown.c_str(),
@@ -340,7 +343,7 @@ void Batch::convert(Job& job, std::size_t worker, Progress& progress) {
     result.status = EXIT_WRITE_FAILED;
     result.error = std::strerror(error);
   } else {
-    result.status = convert_one(in, out, opt_, m, result, progress.counter(worker));
+    result.status = convert_one(in, out, opt_, m, result, progress.counter(worker), &source);
   }
   job.status = result.status;
   progress.file_done(worker, job.size);
