@@ -15,11 +15,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "cli/info.h"
 #include "cli/name_list.h"
 #include "cli/progress.h"
 #include "cli/report.h"
-#include "datafile/reader.h"
-#include "platform/byte_order.h"
+#include "errors/errors.h"
 #include "platform/command_args.h"
 #include "platform/directory.h"
 #include "platform/file_io.h"
@@ -74,11 +74,10 @@ std::string name_key(const std::string& shown) {
 // 1 when the file starts with the magic number of a binary data file, 0 when
 // it does not, -1 when it cannot be read.
 int data_file_kind(const char* name) {
-  File f(u_fopen(name, "rb"));
-  if (!f) return -1;
-  std::uint8_t head[4];
-  if (std::fread(head, 1, 4, f.get()) != 4) return std::ferror(f.get()) ? -1 : 0;
-  return header_length_for_magic(load_be32(head)) != 0 ? 1 : 0;
+  MeasurementKind kind = MeasurementKind::kSdfAscii;
+  const std::int32_t code = measurement_kind(name, kind);
+  if (code == ERR_CANT_OPEN_FILE) return -1;
+  return code == ERR_NONE && kind == MeasurementKind::kDataFile ? 1 : 0;
 }
 
 class Batch {

@@ -80,5 +80,6 @@ int convert_one(const CommandArg& input, const CommandArg& output, const Options
                 FileResult& result, std::atomic<std::int64_t>* progress = nullptr,
                 const EntryInfo* source = nullptr);
 
-// True when the file starts with the magic number of a binary data file.
+// True when the file starts with the magic number of a binary data file (as
+// measurement_kind tells it).
 bool is_binary_data_file(const char* name);

@@ -12,9 +12,8 @@
 
 #include "cli/batch.h"
 #include "cli/convert_one.h"
-#include "datafile/reader.h"
+#include "cli/info.h"
 #include "errors/errors.h"
-#include "platform/byte_order.h"
 #include "platform/directory.h"
 #include "platform/file_io.h"
 #include "platform/output_file.h"
@@ -185,9 +184,8 @@ bool scan_arguments(const std::vector<CommandArg>& args, Options& opt) {
 }  // namespace
 
 bool is_binary_data_file(const char* name) {
-  File f(u_fopen(name, "rb"));
-  std::uint8_t head[4];
-  return f && std::fread(head, 1, 4, f.get()) == 4 && header_length_for_magic(load_be32(head)) != 0;
+  MeasurementKind kind = MeasurementKind::kSdfAscii;
+  return measurement_kind(name, kind) == ERR_NONE && kind == MeasurementKind::kDataFile;
 }
 
 void Console::clear_locked() {

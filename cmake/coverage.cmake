@@ -12,7 +12,7 @@ set(_json ${CMAKE_BINARY_DIR}/coverage.json)
 # not decisions of ours; leave them out of the branch figures.
 add_custom_target(coverage-report
   COMMAND ${TOVREL_GCOVR} -r ${_src} --object-directory ${CMAKE_BINARY_DIR} -j 2
-          --filter "${_src}/(platform|datafile|sdf|errors|log|cli|can)/"
+          --filter "${_src}/(platform|datafile|surface|sdf|errors|log|cli|can)/"
           --exclude-unreachable-branches --exclude-throw-branches
           --json ${_json}
   COMMAND ${CMAKE_COMMAND} -E echo "== line coverage of the library"

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -18,26 +19,6 @@ namespace {
 
 // is_blank, inlined for the inner loop: space, \t, \n, \v, \f and \r.
 inline bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// The largest value of an integer type's text; 0 for the floating types.
-std::uint64_t integer_max(int type) {
-  switch (type) {
-    case DT_UCHAR:
-      return 0xFF;
-    case DT_UINTEGER:
-      return 0xFFFF;
-    case DT_ULONGINT:
-      return 0xFFFFFFFFu;
-    case DT_CHAR:
-      return 0x7F;
-    case DT_INTEGER:
-      return 0x7FFF;
-    case DT_LONGINT:
-      return 0x7FFFFFFF;
-    default:
-      return 0;
-  }
-}
 
 constexpr std::size_t kNoEnd = static_cast<std::size_t>(-1);
 
@@ -101,7 +82,7 @@ struct ChunkValues {
 // float, too many digits) goes through text_pattern, which gives such
 // tokens the same value.
 ChunkValues read_lines(const char* text, std::size_t size, int type, std::uint64_t max,
-                       std::int32_t* patterns, double* doubles) {
+                       bool bad_is_missing, std::int32_t* patterns, double* doubles) {
   ChunkValues r;
   const char* q = text;
   const char* const e = text + size;
@@ -153,8 +134,11 @@ ChunkValues read_lines(const char* text, std::size_t size, int type, std::uint64
       while (!blank(*q) && *q != ';') ++q;
       std::int32_t pattern = 0;
       double d = 0;
-      if (!text_pattern(type, std::string_view(token, static_cast<std::size_t>(q - token)), pattern,
-                        d)) {
+      const std::string_view word(token, static_cast<std::size_t>(q - token));
+      if (bad_is_missing && word == "BAD") {
+        pattern = missing_pattern(type);
+        d = std::numeric_limits<double>::quiet_NaN();
+      } else if (!text_pattern(type, word, pattern, d)) {
         r.ok = false;
         break;
       }
@@ -175,14 +159,14 @@ ChunkValues read_lines(const char* text, std::size_t size, int type, std::uint64
 // chunk order.
 class AsciiData final : private ChunkJob {
  public:
-  AsciiData(LineReader& lines, const SdfHeader& s, PhaseRecord& phase, HookArray<double>& doubles,
-            std::size_t chunk_bytes)
+  AsciiData(LineReader& lines, const SdfHeader& s, std::size_t n, ValueSink& sink,
+            std::size_t chunk_bytes, bool bad_is_missing)
       : lines_(lines),
         type_(s.data_type),
-        max_(integer_max(s.data_type)),
-        n_(static_cast<std::size_t>(phase.count)),
-        phase_(phase),
-        doubles_(doubles),
+        max_(static_cast<std::uint64_t>(kDataTypes[s.data_type].limit)),
+        bad_is_missing_(bad_is_missing),
+        n_(n),
+        sink_(sink),
         // A small section gets small chunks (4 KiB at least): sixteen
         // characters a value is more than the text of most files needs (a
         // longer text is read in more chunks).
@@ -201,6 +185,7 @@ class AsciiData final : private ChunkJob {
 
     const std::size_t taken = run_chunks(*this, threads, n_slots);
     if (stop_code_ != ERR_NONE) return stop_code_;
+    if (sink_code_ != ERR_NONE) return sink_code_;
     if (failed_) return ERR_PREMATURE_EOF;
     if (end_chunk_ != kNoEnd) {
       // The lines after the '*' line go back to the line reader: the rest of
@@ -292,7 +277,8 @@ class AsciiData final : private ChunkJob {
 
   void process(int, std::size_t, std::size_t slot) override {
     Slot& s = slots_[slot];
-    s.values = read_lines(s.text.get(), s.size, type_, max_, s.patterns.get(), s.doubles.get());
+    s.values = read_lines(s.text.get(), s.size, type_, max_, bad_is_missing_, s.patterns.get(),
+                          s.doubles.get());
   }
 
   bool hand_on(std::size_t chunk, std::size_t slot) override {
@@ -302,10 +288,10 @@ class AsciiData final : private ChunkJob {
       failed_ = true;
       return false;
     }
-    if (type_ == DT_DOUBLE)
-      std::copy_n(s.doubles.get(), v.count, doubles_.get() + at_);
-    else
-      std::copy_n(s.patterns.get(), v.count, phase_.data.get() + at_);
+    if (v.count > 0) {
+      sink_code_ = sink_.take(s.patterns.get(), s.doubles.get(), v.count);
+      if (sink_code_ != ERR_NONE) return false;
+    }
     at_ += v.count;
     if (v.end == kNoEnd) return true;
     end_chunk_ = chunk;
@@ -315,9 +301,9 @@ class AsciiData final : private ChunkJob {
   LineReader& lines_;
   const int type_;
   const std::uint64_t max_;
+  const bool bad_is_missing_;
   const std::size_t n_;
-  PhaseRecord& phase_;
-  HookArray<double>& doubles_;
+  ValueSink& sink_;
   const std::size_t chunk_bytes_;
   Slot slots_[kMaxSlots];
 
@@ -327,9 +313,45 @@ class AsciiData final : private ChunkJob {
   std::int32_t stop_code_ = ERR_NONE;
 
   // Handing chunks on (one thread at a time).
-  std::size_t at_ = 0;  // values put in place
+  std::size_t at_ = 0;  // values handed on
   bool failed_ = false;
+  std::int32_t sink_code_ = ERR_NONE;
   std::size_t end_chunk_ = kNoEnd;  // the chunk with the '*' line
+};
+
+}  // namespace
+
+std::int32_t missing_pattern(int type) {
+  if (type == DT_FLOAT) return std::bit_cast<std::int32_t>(std::numeric_limits<float>::quiet_NaN());
+  return static_cast<std::int32_t>(kDataTypes[type].limit);
+}
+
+std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, std::size_t n, ValueSink& sink,
+                             const AsciiDataOptions& options) {
+  AsciiData data(lines, s, n, sink, options.chunk_bytes, options.bad_is_missing);
+  return data.read(options.threads);
+}
+
+namespace {
+
+// The import's values: put in place in the phase array (or the doubles).
+class PhaseValues final : public ValueSink {
+ public:
+  PhaseValues(std::int32_t* patterns, double* doubles) : patterns_(patterns), doubles_(doubles) {}
+  std::int32_t take(const std::int32_t* patterns, const double* doubles,
+                    std::size_t count) override {
+    if (doubles_)
+      std::copy_n(doubles, count, doubles_ + at_);
+    else
+      std::copy_n(patterns, count, patterns_ + at_);
+    at_ += count;
+    return ERR_NONE;
+  }
+
+ private:
+  std::int32_t* patterns_;
+  double* doubles_;
+  std::size_t at_ = 0;
 };
 
 }  // namespace
@@ -337,9 +359,10 @@ class AsciiData final : private ChunkJob {
 std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, PhaseRecord& phase,
                              HookArray<double>& doubles, int threads, std::size_t chunk_bytes) {
   const std::size_t n = static_cast<std::size_t>(phase.count);
-  if (s.data_type == DT_DOUBLE && n > 0 && !doubles.allocate(n)) return ERR_NO_MEM;
-  AsciiData data(lines, s, phase, doubles, chunk_bytes);
-  return data.read(threads);
+  const bool is_double = s.data_type == DT_DOUBLE;
+  if (is_double && n > 0 && !doubles.allocate(n)) return ERR_NO_MEM;
+  PhaseValues values(phase.data.get(), is_double ? doubles.get() : nullptr);
+  return read_ascii_data(lines, s, n, values, {.threads = threads, .chunk_bytes = chunk_bytes});
 }
 
 }  // namespace sdf_detail

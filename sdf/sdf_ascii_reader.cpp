@@ -6,6 +6,7 @@
 
 #include "errors/errors.h"
 #include "sdf/sdf_reading.h"
+#include "sdf/sdf_writer.h"
 
 namespace sdf_detail {
 
@@ -85,16 +86,16 @@ std::int32_t read_ascii_header(LineReader& lines, SdfHeader& s) {
 // Rescales the stored ASCII values into phase counts of `h`.
 std::int32_t rescale_ascii(const SdfHeader& s, const Header& h, std::int64_t data_offset,
                            PhaseRecord& phase, const HookArray<double>& doubles) {
-  double unit = phase_unit(h);
+  double unit = sdf_phase_unit(h);
   // Written in exactly the header's counts: restored as they are (this also
   // holds when the step is 0 or infinite).
   double factor = s.z_scale == unit ? 1.0 : s.z_scale / unit;
   const int type = s.data_type;
-  if (factor == 1.0 && type != DT_FLOAT && type != DT_DOUBLE) {
+  if (factor == 1.0 && kDataTypes[type].is_integer) {
     // Whole numbers in the header's own counts (what tovrel writes): offset
     // plus value is whole already, so it is restored without rounding, to
     // the same result.
-    const std::int64_t marker = integer_marker(type);
+    const std::int64_t marker = kDataTypes[type].limit;
     for (std::int32_t i = 0; i < phase.count; ++i) {
       const std::int64_t v = integer_value(type, phase.data[i]);
       if (v == marker) {

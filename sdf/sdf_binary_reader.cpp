@@ -5,6 +5,7 @@
 #include "errors/errors.h"
 #include "platform/byte_order.h"
 #include "sdf/sdf_reading.h"
+#include "sdf/sdf_writer.h"
 
 namespace sdf_detail {
 
@@ -30,33 +31,71 @@ std::int32_t read_binary_header(std::FILE* f, SdfHeader& s) {
   return ERR_NONE;
 }
 
-std::int32_t read_binary_data(std::FILE* f, const SdfHeader& s, const Header& h,
-                              std::int64_t data_offset, PhaseRecord& phase) {
-  const int type = s.data_type;
+std::int32_t read_binary_values(std::FILE* f, int type, std::size_t n, ValueSink& sink) {
   const std::size_t width = kDataTypes[type].width;
-  const double unit = phase_unit(h);
-  const double z = s.z_scale;
   constexpr std::size_t kChunk = 1 << 14;
-  std::vector<std::uint8_t> buf(kChunk * width);
-  const std::size_t n = static_cast<std::size_t>(phase.count);
+  const std::size_t chunk = std::min(kChunk, n);
+  std::vector<std::uint8_t> buf(chunk * width);
+  std::vector<std::int32_t> patterns(type == DT_DOUBLE ? 0 : chunk);
+  std::vector<double> doubles(type == DT_DOUBLE ? chunk : 0);
   for (std::size_t at = 0; at < n;) {
-    std::size_t take = std::min(kChunk, n - at);
+    const std::size_t take = std::min(chunk, n - at);
     if (std::fread(buf.data(), width, take, f) != take) return ERR_PREMATURE_EOF;
-    for (std::size_t k = 0; k < take; ++k, ++at) {
-      const std::uint8_t* p = buf.data() + k * width;
-      double v = 0;
-      bool valid = type == DT_DOUBLE ? double_value(binary_double(p), v)
-                                     : stored_value(type, binary_pattern(type, p), v);
-      if (!valid) {
-        phase.data[at] = kInvalidPhase;
-        continue;
-      }
-      v += static_cast<double>(data_offset);
-      double x = z == unit ? v : v * z / unit;
-      if (!to_phase(x, phase.data[at])) return ERR_PARAM_OUT_OF_RANGE;
+    if (type == DT_DOUBLE) {
+      for (std::size_t k = 0; k < take; ++k) doubles[k] = binary_double(buf.data() + k * 8);
+    } else {
+      for (std::size_t k = 0; k < take; ++k)
+        patterns[k] = binary_pattern(type, buf.data() + k * width);
     }
+    if (std::int32_t err = sink.take(patterns.data(), doubles.data(), take)) return err;
+    at += take;
   }
   return ERR_NONE;
+}
+
+namespace {
+
+// The import's values: in phase counts of `h`, put in place.
+class BinaryPhaseValues final : public ValueSink {
+ public:
+  BinaryPhaseValues(const SdfHeader& s, const Header& h, std::int64_t data_offset,
+                    std::int32_t* out)
+      : type_(s.data_type),
+        unit_(sdf_phase_unit(h)),
+        z_(s.z_scale),
+        offset_(data_offset),
+        out_(out) {}
+  std::int32_t take(const std::int32_t* patterns, const double* doubles,
+                    std::size_t count) override {
+    for (std::size_t k = 0; k < count; ++k, ++at_) {
+      double v = 0;
+      const bool valid =
+          type_ == DT_DOUBLE ? double_value(doubles[k], v) : stored_value(type_, patterns[k], v);
+      if (!valid) {
+        out_[at_] = kInvalidPhase;
+        continue;
+      }
+      v += static_cast<double>(offset_);
+      const double x = z_ == unit_ ? v : v * z_ / unit_;
+      if (!to_phase(x, out_[at_])) return ERR_PARAM_OUT_OF_RANGE;
+    }
+    return ERR_NONE;
+  }
+
+ private:
+  int type_;
+  double unit_, z_;
+  std::int64_t offset_;
+  std::int32_t* out_;
+  std::size_t at_ = 0;
+};
+
+}  // namespace
+
+std::int32_t read_binary_data(std::FILE* f, const SdfHeader& s, const Header& h,
+                              std::int64_t data_offset, PhaseRecord& phase) {
+  BinaryPhaseValues values(s, h, data_offset, phase.data.get());
+  return read_binary_values(f, s.data_type, static_cast<std::size_t>(phase.count), values);
 }
 
 }  // namespace sdf_detail

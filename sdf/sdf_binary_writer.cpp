@@ -14,16 +14,8 @@
 
 namespace {
 
-constexpr std::uint32_t kInvalidOut = 0xFFFFFFFFu;
-
-// The value a "%12.10g" text of `value` reads back as: the binary header
-// carries the same scales as the ASCII one, so both forms import alike.
-double ten_digit_value(float value) {
-  char text[kFloatTextSize];
-  double d = 0;
-  static_cast<void>(sdf_detail::parse_double(sdf_detail::trim(format_float_g(value, text)), d));
-  return d;
-}
+constexpr auto kInvalidOut =
+    static_cast<std::uint32_t>(sdf_detail::kDataTypes[sdf_detail::DT_ULONGINT].invalid);
 
 // A text in a fixed field of `width` bytes: cut or padded with NULs.
 void put_text(std::string& out, std::string_view text, std::size_t width) {
@@ -55,8 +47,8 @@ std::string binary_header(const Header& h, const PhaseRecord& phase) {
   out.append(reinterpret_cast<const char*>(b), 2);
   store_le16(b, static_cast<std::uint16_t>(phase.height));
   out.append(reinterpret_cast<const char*>(b), 2);
-  const double lateral = ten_digit_value(h.lateral_res);
-  const double height = ten_digit_value(sdf_height_step(h));
+  const double lateral = sdf_listed_value(h.lateral_res);
+  const double height = sdf_phase_unit(h);
   for (double d : {lateral, lateral, height, height}) put_double(out, d);
   out += '\0';                                        // no compression
   out += static_cast<char>(sdf_detail::DT_ULONGINT);  // data type

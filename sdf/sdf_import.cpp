@@ -47,6 +47,10 @@ void set_create_date(const SdfHeader& s, Header& h) {
   std::memset(h.swinfo.date + n, ' ', size - n);
 }
 
+}  // namespace
+
+namespace sdf_detail {
+
 void build_header(const SdfHeader& s, Header& h) {
   h = Header{};
   set_header_format(
@@ -68,6 +72,10 @@ void build_header(const SdfHeader& s, Header& h) {
   h.cn_org_y = 0;
   set_create_date(s, h);
 }
+
+}  // namespace sdf_detail
+
+namespace {
 
 // Checks the geometry and makes the phase record (no array when either
 // dimension is 0). `available` is the number of bytes the file has left for

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cfloat>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -33,18 +34,67 @@ enum DataType : int {
   DT_DOUBLE = 7,
 };
 
+// The data types, in code order: every reader and writer of values walks
+// this table. An integer type's invalid-point marker is its largest value.
 struct DataTypeInfo {
   const char* name;
   std::size_t width;  // bytes per value in the binary form
+  bool is_signed;     // also the floating types
+  bool is_integer;
+  std::int64_t limit;  // an integer type's largest value; 0 for the floating types
+  double invalid;      // the value that marks a point without a measurement
 };
-inline constexpr std::array<DataTypeInfo, 8> kDataTypes = {{{"UCHAR", 1},
-                                                            {"UINTEGER", 2},
-                                                            {"ULONGINT", 4},
-                                                            {"FLOAT", 4},
-                                                            {"CHAR", 1},
-                                                            {"INTEGER", 2},
-                                                            {"LONGINT", 4},
-                                                            {"DOUBLE", 8}}};
+inline constexpr std::array<DataTypeInfo, 8> kDataTypes = {{
+    {.name = "UCHAR",
+     .width = 1,
+     .is_signed = false,
+     .is_integer = true,
+     .limit = 0xFF,
+     .invalid = 0xFF},
+    {.name = "UINTEGER",
+     .width = 2,
+     .is_signed = false,
+     .is_integer = true,
+     .limit = 0xFFFF,
+     .invalid = 0xFFFF},
+    {.name = "ULONGINT",
+     .width = 4,
+     .is_signed = false,
+     .is_integer = true,
+     .limit = 0xFFFFFFFF,
+     .invalid = 0xFFFFFFFF},
+    {.name = "FLOAT",
+     .width = 4,
+     .is_signed = true,
+     .is_integer = false,
+     .limit = 0,
+     .invalid = FLT_MAX},
+    {.name = "CHAR",
+     .width = 1,
+     .is_signed = true,
+     .is_integer = true,
+     .limit = 0x7F,
+     .invalid = 0x7F},
+    {.name = "INTEGER",
+     .width = 2,
+     .is_signed = true,
+     .is_integer = true,
+     .limit = 0x7FFF,
+     .invalid = 0x7FFF},
+    {.name = "LONGINT",
+     .width = 4,
+     .is_signed = true,
+     .is_integer = true,
+     .limit = 0x7FFFFFFF,
+     .invalid = 0x7FFFFFFF},
+    {.name = "DOUBLE",
+     .width = 8,
+     .is_signed = true,
+     .is_integer = false,
+     .limit = 0,
+     .invalid = DBL_MAX},
+}};
+static_assert(kDataTypes[DT_ULONGINT].width == 4 && kDataTypes[DT_DOUBLE].width == 8);
 
 struct SdfHeader {
   char version[9] = {};
@@ -94,10 +144,6 @@ bool parse_double(std::string_view s, double& out, const char** end = nullptr);
 // values beyond the float range become infinities.
 float narrow_to_float(double d);
 
-// The height of one phase count of `h` as the SDF writer's Zscale line
-// carries it: the single-precision step with ten significant digits.
-double phase_unit(const Header& h);
-
 // A restored phase value: rounded half away from zero; a value that no valid
 // phase value can hold is refused rather than wrapped.
 bool to_phase(double x, std::int32_t& out);
@@ -107,26 +153,10 @@ bool to_phase(double x, std::int32_t& out);
 // (the value itself for the integer types, the unsigned bits for ULONGINT,
 // the float's bits for FLOAT) until it is rescaled.
 
-// The invalid-point marker of an integer type, and the value of its stored
-// pattern (ULONGINT's 32 bits are unsigned).
-constexpr std::int64_t integer_marker(int type) {
-  switch (type) {
-    case DT_UCHAR:
-      return 255;
-    case DT_UINTEGER:
-      return 0xFFFF;
-    case DT_ULONGINT:
-      return 0xFFFFFFFF;
-    case DT_CHAR:
-      return 127;
-    case DT_INTEGER:
-      return 0x7FFF;
-    default:  // LONGINT
-      return 0x7FFFFFFF;
-  }
-}
+// The value of an integer type's stored pattern (the unsigned types' 32
+// bits are without a sign).
 constexpr std::int64_t integer_value(int type, std::int32_t s) {
-  return type == DT_ULONGINT ? std::int64_t{static_cast<std::uint32_t>(s)} : std::int64_t{s};
+  return kDataTypes[type].is_signed ? std::int64_t{s} : std::int64_t{static_cast<std::uint32_t>(s)};
 }
 
 // The value of a stored pattern, false for the type's invalid-point marker
@@ -226,27 +256,70 @@ bool is_section_end(std::string_view line);
 // Reads the ASCII header section up to and including its '*' line.
 std::int32_t read_ascii_header(LineReader& lines, SdfHeader& s);
 
-// Reads the ASCII data section into `phase` (its array already made), or
-// into `doubles` for the DOUBLE type, up to and including its '*' line; the
-// lines after it are left to `lines`. The text is read in chunks of
-// `chunk_bytes` (longer when a line is) that `threads` threads read (see
-// threads.h: the calling one included, 0 for one a processor). Running out of
-// memory for a line throws std::bad_alloc.
-inline constexpr std::size_t kAsciiChunkBytes = 256 * 1024;
+// Takes the values of a data section as they are read, in order.
+class ValueSink {
+ public:
+  // The next `count` values: their stored patterns, or for DOUBLE their
+  // values in `doubles`. Anything but ERR_NONE stops the reading with that
+  // code.
+  virtual std::int32_t take(const std::int32_t* patterns, const double* doubles,
+                            std::size_t count) = 0;
+
+ protected:
+  ~ValueSink() = default;
+};
+
+// How the ASCII data section is read.
+struct AsciiDataOptions {
+  int threads = 0;  // see threads.h: the calling one included, 0 for one a processor
+  std::size_t chunk_bytes = 256 * 1024;
+  bool bad_is_missing = false;  // the token BAD stands for a missing point
+};
+inline constexpr std::size_t kAsciiChunkBytes = AsciiDataOptions{}.chunk_bytes;
+
+// The missing-point pattern a BAD token stands for: the type's marker, or a
+// NaN for FLOAT.
+std::int32_t missing_pattern(int type);
+
+// Reads the `n` values of the ASCII data section into `sink`, up to and
+// including its '*' line; the lines after it are left to `lines`. The text is
+// read in chunks of `chunk_bytes` (longer when a line is), on `threads`
+// threads, and handed on in order. Running out of memory for a line throws
+// std::bad_alloc.
+std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, std::size_t n, ValueSink& sink,
+                             const AsciiDataOptions& options = {});
+
+// The same into `phase` (its array already made), or into `doubles` for the
+// DOUBLE type.
 std::int32_t read_ascii_data(LineReader& lines, const SdfHeader& s, PhaseRecord& phase,
                              HookArray<double>& doubles, int threads = 0,
                              std::size_t chunk_bytes = kAsciiChunkBytes);
 
-// Reads the trailer into `h` and the data offset. Returns ERR_CORRUPT_DATA_FILE
-// (after the notice) when a required field is missing.
-std::int32_t read_trailer(LineReader& lines, Header& h, std::int64_t& data_offset);
+// What a trailer held, for a reader that takes a trailer without the
+// required fields as a fact rather than an error.
+struct TrailerFacts {
+  bool complete = false;  // every required field was there
+};
+
+// Reads the trailer into `h` and the data offset. Without `facts`, returns
+// ERR_CORRUPT_DATA_FILE (after the notice) when a required field is missing;
+// with them, says so there instead.
+std::int32_t read_trailer(LineReader& lines, Header& h, std::int64_t& data_offset,
+                          TrailerFacts* facts = nullptr);
 
 // Rescales the stored ASCII values into phase counts of `h`.
 std::int32_t rescale_ascii(const SdfHeader& s, const Header& h, std::int64_t data_offset,
                            PhaseRecord& phase, const HookArray<double>& doubles);
 
+// The header record a file's header section describes, before a trailer
+// brings the whole of it.
+void build_header(const SdfHeader& s, Header& h);
+
 // Reads the binary header fields, each with one read, little-endian.
 std::int32_t read_binary_header(std::FILE* f, SdfHeader& s);
+
+// Reads the `n` values of the binary data section into `sink`.
+std::int32_t read_binary_values(std::FILE* f, int type, std::size_t n, ValueSink& sink);
 
 // Reads the binary data section into `phase` (its array already made), in
 // phase counts of `h`, adding `data_offset` (0 unless a trailer gave one) to

@@ -134,8 +134,10 @@ void store_trailer_value(Header& h, const TrailerKey& key, std::string_view valu
 }  // namespace
 
 // Reads the trailer into `h` and the data offset. Returns ERR_CORRUPT_DATA_FILE
-// (after the message) when a required field is missing.
-std::int32_t read_trailer(LineReader& lines, Header& h, std::int64_t& data_offset) {
+// (after the message) when a required field is missing, unless `facts` are
+// asked for.
+std::int32_t read_trailer(LineReader& lines, Header& h, std::int64_t& data_offset,
+                          TrailerFacts* facts) {
   const std::vector<TrailerKey>& keys = trailer_keys();
   unsigned seen = 0;
   std::string line;
@@ -165,6 +167,10 @@ std::int32_t read_trailer(LineReader& lines, Header& h, std::int64_t& data_offse
       }
       break;
     }
+  }
+  if (facts) {
+    facts->complete = seen == kAllRequired;
+    return ERR_NONE;
   }
   if (seen != kAllRequired) {
     u_notice("Missing required fields.\n");

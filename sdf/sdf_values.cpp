@@ -120,15 +120,6 @@ float narrow_to_float(double d) {
   return static_cast<float>(d);
 }
 
-// The height of one phase count of `h` as the SDF writer's Zscale line
-// carries it: the single-precision step with ten significant digits.
-double phase_unit(const Header& h) {
-  char text[kFloatTextSize];
-  double unit = 0;
-  parse_double(trim(format_float_g(sdf_height_step(h), text)), unit);
-  return unit;
-}
-
 // A restored phase value: rounded half away from zero; a value that no valid
 // phase value can hold is refused rather than wrapped.
 bool to_phase(double x, std::int32_t& out) {
@@ -144,34 +135,27 @@ bool to_phase(double x, std::int32_t& out) {
 // The value of a stored pattern, false for the type's invalid-point marker
 // (and for a NaN, which is no measurement either).
 bool stored_value(int type, std::int32_t s, double& v) {
-  if (type == DT_FLOAT) {
-    float f = std::bit_cast<float>(s);
-    v = f;
-    return f != FLT_MAX && !std::isnan(f);
-  }
-  if (type < DT_UCHAR || type > DT_LONGINT) return false;
-  const std::int64_t value = integer_value(type, s);
-  v = static_cast<double>(value);
-  return value != integer_marker(type);
+  if (type < 0 || type >= DT_DOUBLE) return false;
+  v = type == DT_FLOAT ? double{std::bit_cast<float>(s)}
+                       : static_cast<double>(integer_value(type, s));
+  return v != kDataTypes[type].invalid && !std::isnan(v);
 }
 
 bool double_value(double d, double& v) {
   v = d;
-  return d != DBL_MAX && !std::isnan(d);
+  return d != kDataTypes[DT_DOUBLE].invalid && !std::isnan(d);
 }
 
 // One binary value (little-endian, the type's width) as its stored pattern.
 std::int32_t binary_pattern(int type, const std::uint8_t* p) {
-  switch (type) {
-    case DT_UCHAR:
-      return p[0];
-    case DT_UINTEGER:
-      return load_le16(p);
-    case DT_CHAR:
-      return static_cast<std::int8_t>(p[0]);
-    case DT_INTEGER:
-      return static_cast<std::int16_t>(load_le16(p));
-    default:  // ULONGINT, FLOAT, LONGINT: the 32 bits as they are
+  const DataTypeInfo& t = kDataTypes[type];
+  switch (t.width) {
+    case 1:
+      return t.is_signed ? std::int32_t{static_cast<std::int8_t>(p[0])} : std::int32_t{p[0]};
+    case 2:
+      return t.is_signed ? std::int32_t{static_cast<std::int16_t>(load_le16(p))}
+                         : std::int32_t{load_le16(p)};
+    default:  // the 32 bits as they are
       return static_cast<std::int32_t>(load_le32(p));
   }
 }
@@ -184,36 +168,26 @@ double binary_double(const std::uint8_t* p) {
 // One decimal text value of the ASCII data section. The whole token must be
 // a number of the type's range.
 bool text_pattern(int type, std::string_view token, std::int32_t& pattern, double& d) {
+  if (type < 0 || type > DT_DOUBLE) return false;
+  const DataTypeInfo& t = kDataTypes[type];
   const char* end = nullptr;
   const char* token_end = token.data() + token.size();
-  std::uint64_t u = 0;
-  std::int64_t i = 0;
-  switch (type) {
-    case DT_UCHAR:
-    case DT_UINTEGER:
-    case DT_ULONGINT: {
-      std::uint64_t max = type == DT_UCHAR ? 0xFF : type == DT_UINTEGER ? 0xFFFF : 0xFFFFFFFFu;
-      if (!parse_unsigned(token, max, u, &end) || end != token_end) return false;
-      pattern = static_cast<std::int32_t>(static_cast<std::uint32_t>(u));
-      return true;
-    }
-    case DT_CHAR:
-    case DT_INTEGER:
-    case DT_LONGINT: {
-      std::int64_t max = type == DT_CHAR ? 0x7F : type == DT_INTEGER ? 0x7FFF : 0x7FFFFFFF;
-      if (!parse_signed(token, -max - 1, max, i, &end) || end != token_end) return false;
-      pattern = static_cast<std::int32_t>(i);
-      return true;
-    }
-    case DT_FLOAT:
-      if (!parse_double(token, d, &end) || end != token_end) return false;
-      pattern = std::bit_cast<std::int32_t>(narrow_to_float(d));
-      return true;
-    case DT_DOUBLE:
-      return parse_double(token, d, &end) && end == token_end;
-    default:
+  if (t.is_integer && !t.is_signed) {
+    std::uint64_t u = 0;
+    if (!parse_unsigned(token, static_cast<std::uint64_t>(t.limit), u, &end) || end != token_end)
       return false;
+    pattern = static_cast<std::int32_t>(static_cast<std::uint32_t>(u));
+    return true;
   }
+  if (t.is_integer) {
+    std::int64_t i = 0;
+    if (!parse_signed(token, -t.limit - 1, t.limit, i, &end) || end != token_end) return false;
+    pattern = static_cast<std::int32_t>(i);
+    return true;
+  }
+  if (!parse_double(token, d, &end) || end != token_end) return false;
+  if (type == DT_FLOAT) pattern = std::bit_cast<std::int32_t>(narrow_to_float(d));
+  return true;
 }
 
 }  // namespace sdf_detail

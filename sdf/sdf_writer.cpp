@@ -17,6 +17,7 @@
 #include "sdf/attributes.h"
 #include "sdf/date_text.h"
 #include "sdf/sdf_output.h"
+#include "sdf/sdf_reading.h"
 #include "sdf/text_out.h"
 
 bool sdf_write_header_section(std::FILE* f, const Header& h, const PhaseRecord& phase) {
@@ -78,6 +79,15 @@ float sdf_height_step(const Header& h) {
   s = s / (h.phase_res == 0 ? 4096.0f : 32768.0f);
   return s;
 }
+
+double sdf_listed_value(float value) {
+  char text[kFloatTextSize];
+  double d = 0;
+  static_cast<void>(sdf_detail::parse_double(sdf_detail::trim(format_float_g(value, text)), d));
+  return d;
+}
+
+double sdf_phase_unit(const Header& h) { return sdf_listed_value(sdf_height_step(h)); }
 
 std::int32_t sdf_data_offset(const std::int32_t* values, std::int32_t count) {
   std::int32_t offset = 0;

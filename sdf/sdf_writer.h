@@ -87,6 +87,15 @@ unsigned char* format_binary_values(unsigned char* out, const std::int32_t* valu
 // precision in that order.
 float sdf_height_step(const Header& header);
 
+// The double that a header float's "%12.10g" text (format_float_g) reads
+// back as: what the binary header, the x3p file and the import take for the
+// scales.
+double sdf_listed_value(float value);
+
+// The height of one phase count as the SDF file's Zscale line carries it:
+// sdf_listed_value(sdf_height_step(header)).
+double sdf_phase_unit(const Header& header);
+
 // Builds a header record from the given parts and writes it with `phase` as
 // an SDF file. A record without data counts as absent; ERR_INVALID_PARAM when
 // both are absent or the phase record holds fewer values than its geometry.

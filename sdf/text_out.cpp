@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "datafile/records.h"
+#include "sdf/sdf_reading.h"
 
 namespace {
 
@@ -86,8 +87,9 @@ std::size_t NumberWriter::format_u32(char* out, std::uint32_t value) { return pu
 
 char* format_data_lines(char* out, const std::int32_t* values, std::size_t count,
                         std::int32_t offset) {
-  // A point without a measurement is written as the 32-bit pattern of -1.
-  constexpr std::uint32_t kInvalidOut = 0xFFFFFFFFu;
+  // A point without a measurement is written as ULONGINT's marker.
+  constexpr auto kInvalidOut =
+      static_cast<std::uint32_t>(sdf_detail::kDataTypes[sdf_detail::DT_ULONGINT].invalid);
   const std::uint32_t base = static_cast<std::uint32_t>(offset);
   char* p = out;
   for (std::size_t first = 0; first < count; first += 10) {

@@ -14,16 +14,6 @@
 
 namespace {
 
-// The double that the "%12.10g" text of `value` reads as.
-double as_listed(float value) {
-  char text[kFloatTextSize];
-  const char* s = format_float_g(value, text);
-  while (*s == ' ') ++s;
-  double d = 0;
-  std::from_chars(s, s + std::char_traits<char>::length(s), d);
-  return d;
-}
-
 // A double as xsd:double spells it, the shortest text that reads back as
 // the same value.
 std::string xsd_double(double v) {
@@ -142,9 +132,7 @@ void element(std::string& x, const char* indent, const char* name, const std::st
 
 }  // namespace
 
-double x3p_height_unit(const Header& header) { return as_listed(sdf_height_step(header)); }
-
-double x3p_pixel_size(const Header& header) { return as_listed(header.lateral_res); }
+double x3p_pixel_size(const Header& header) { return sdf_listed_value(header.lateral_res); }
 
 std::string x3p_main_xml(const Header& h, std::uint32_t width, std::uint32_t height,
                          std::string_view data_md5) {

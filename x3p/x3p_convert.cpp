@@ -235,7 +235,7 @@ std::int32_t convert_data_file_to_x3p(const char* in, const char* out, OutputMod
             !zip.begin(kX3pPointData, std::uint64_t{count} * 8))
           return ERR_CANT_WRITE_FILE;
         if (count > 0) {
-          if (std::int32_t err = data.write(zip, md5, x3p_height_unit(header), side)) return err;
+          if (std::int32_t err = data.write(zip, md5, sdf_phase_unit(header), side)) return err;
         }
         xml = x3p_main_xml(header, width, height, md5.hex());
         const std::string sums = md5_hex(xml.data(), xml.size()) + " *" + kX3pMainXml + "\n";

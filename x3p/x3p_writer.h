@@ -20,10 +20,6 @@ inline constexpr char kX3pChecksumFile[] = "md5checksum.hex";
 inline constexpr char kX3pAttributes[] = "tovrel/attributes.txt";
 inline constexpr char kX3pVendorId[] = "urn:tovrel:x3p:attributes:1";
 
-// The height of one listed value (a phase count less the data offset): the
-// double that the SDF file's Zscale text reads as.
-double x3p_height_unit(const Header& header);
-
 // The pixel size (both increments), the double of the SDF Xscale text.
 double x3p_pixel_size(const Header& header);
 

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -17,9 +19,13 @@
 #include "datafile/data_writer.h"
 #include "errors/errors.h"
 #include "fuzz/seed_files.h"
+#include "platform/file_io.h"
 #include "sdf/attributes.h"
+#include "sdf/sdf_import.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"
+#include "x3p/zip_reader.h"
+#include "x3p/zip_writer.h"
 
 namespace {
 
@@ -183,11 +189,12 @@ TEST(TovrelInfo, BrokenFilesGiveTheErrorName) {
   const Case cases[] = {
       {"empty", "", "ERR_PREMATURE_EOF"},
       {"binary-junk", std::string("\x01\x02\x03\x04junk", 8), "ERR_NOT_A_DATA_FILE"},
-      {"cut-sdf", text.substr(0, text.size() / 2), ""},
+      {"cut-sdf", text.substr(0, text.find("\n*\nData Offset") - 20), "ERR_PREMATURE_EOF"},
       {"bad-type", "aBCR-1.0\nNumPoints = 1\nNumProfiles = 1\nDataType = QUAD\n*\n",
        "ERR_BAD_PARAM"},
       {"short-dat", testing_support::read_text(c.dat).substr(0, 500), "ERR_PREMATURE_EOF"},
       {"bad-intensity", bad_intensity, tovrel_error.substr(0, tovrel_error.size() - 1)},
+      {"cut-zip", "PK\x03\x04 and no more", "ERR_CORRUPT_DATA_FILE"},
   };
   for (const Case& k : cases) {
     std::string path = dir.file(k.name);
@@ -207,19 +214,215 @@ TEST(TovrelInfo, BrokenFilesGiveTheErrorName) {
   EXPECT_EQ(missing.err, "tovrel-info: \"" + nowhere + "\": ERR_CANT_OPEN_FILE (" +
                              std::strerror(ENOENT) + ")\n");
 
-  // A trailer without the required fields: the import's own message on
-  // standard output, the code on standard error.
+  // An x3p file whose sums are both wrong: listed, with a warning each.
+  const std::string x3p = dir.file("a.x3p"), wrong = dir.file("wrong.x3p");
+  ASSERT_EQ(run_program(testing_support::tovrel_exe(), {"-x", c.dat, x3p}).status, 0);
+  {
+    File in(u_fopen(x3p.c_str(), "rb")), out(u_fopen(wrong.c_str(), "wb"));
+    ZipReader zip;
+    ASSERT_EQ(zip.open(in.get()), ERR_NONE);
+    ZipWriter copy(out.get());
+    for (const ZipEntry& e : zip.entries()) {
+      std::string content;
+      ASSERT_EQ(zip.read_all(e, content, 1 << 20), ERR_NONE);
+      if (e.name == "md5checksum.hex") content[0] = content[0] == '0' ? '1' : '0';
+      if (e.name == "bindata/data.bin") content[7] ^= 1;
+      ASSERT_TRUE(copy.begin(e.name, content.size()));
+      ASSERT_TRUE(copy.write(content.data(), content.size()));
+    }
+    ASSERT_TRUE(copy.finish());
+  }
+  RunResult listed = run_program(info_exe(), {wrong});
+  EXPECT_EQ(listed.status, INFO_OK);
+  EXPECT_EQ(listed.err, "tovrel-info: \"" + wrong +
+                            "\": warning: the MD5 sum in md5checksum.hex is not the sum of "
+                            "main.xml\ntovrel-info: \"" +
+                            wrong +
+                            "\": warning: MD5ChecksumPointData in main.xml is not the sum of the "
+                            "point data\n");
+  EXPECT_NE(listed.out.find("phase data\n"), std::string::npos);
+
+  // A trailer without the required fields is a note in the listing, not an
+  // error (the import refuses it with its own message).
   std::string cut = text.substr(0, text.find("intf_scale_factor")) + "*\n";
   write_text(dir.file("no-required"), cut);
   RunResult r = run_program(info_exe(), {dir.file("no-required")});
-  EXPECT_EQ(r.status, INFO_READ_FAILED);
-  EXPECT_EQ(r.out, "Missing required fields.\n");
-  EXPECT_EQ(r.err, "tovrel-info: \"" + dir.file("no-required") + "\": ERR_CORRUPT_DATA_FILE\n");
+  EXPECT_EQ(r.status, INFO_OK) << r.err;
+  EXPECT_NE(r.out.find("  trailer:      tovrel's, missing required fields\n  note: Missing"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("  valid points: 128\n"), std::string::npos);
+  Header h{};
+  PhaseRecord p;
+  EXPECT_EQ(read_sdf_header(dir.file("no-required").c_str(), &h, &p), ERR_CORRUPT_DATA_FILE);
+}
+
+// SDF files as other programs write them: the ISO dialect, no trailer, BAD
+// for a missing point, unequal scales, sizes beyond the import's. The import
+// keeps refusing what it refused.
+TEST(TovrelInfo, SdfFromOtherSoftware) {
+  auto header = [](const std::string& version, int points, int profiles, int type,
+                   const char* yscale = "2e-6") {
+    return version + "\nManufacID = Other\nCreateDate = 010120250000\nModDate = 000000000000" +
+           "\nNumPoints = " + std::to_string(points) +
+           "\nNumProfiles = " + std::to_string(profiles) + "\nXscale = 1e-6\nYscale = " + yscale +
+           "\nZscale = 1e-9\nZresolution = -1\nCompression = 0" +
+           "\nDataType = " + std::to_string(type) + "\nCheckType = 0\n*\n";
+  };
+  std::string wide;
+  for (int i = 0; i < 40000; ++i) wide += std::to_string(i % 7) + "\n";
+  struct Case {
+    std::string name, content;
+    std::int32_t import_code;  // what read_sdf_header says
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"iso",
+       header("aISO-1.0", 3, 2, 5) + "1 BAD 3\r\n4 5 -6\r\n*\r\n \r\n*\r\n",
+       ERR_BAD_PARAM,
+       {"  valid points: 5\n  smallest:     -6e-09 m\n  largest:      5e-09 m\n",
+        "  version:      aISO-1.0\n", "  Yscale:       2e-06 m\n", "  Zresolution:  -1 (unknown)\n",
+        "  DataType:     5 (INTEGER)\n", "  trailer:      no trailer\n"}},
+      {"float",
+       header("aBCR-1.0", 3, 2, 3, "1e-6") + "1.5 2.25 BAD\n-0.5 1e1 0\n*\n",
+       ERR_PREMATURE_EOF,
+       {"  valid points: 5\n  smallest:     -5e-10 m\n  largest:      1e-08 m\n"}},
+      {"wide",
+       header("aBCR-1.0", 40000, 1, 0, "1e-6") + wide + "*\n",
+       ERR_DATASET_DIM_TOO_LARGE,
+       {"  width:        40000\n  height:       1\n  valid points: 40000\n",
+        "  largest:      6e-09 m\n"}},
+  };
+  ScratchDir dir;
+  for (const Case& k : cases) {
+    const std::string path = dir.file(k.name + ".sdf");
+    write_text(path, k.content);
+    RunResult r = run_program(info_exe(), {path});
+    EXPECT_EQ(r.status, INFO_OK) << k.name << ": " << r.err;
+    for (const std::string& line : k.lines)
+      EXPECT_NE(r.out.find(line), std::string::npos) << k.name << ": " << line << r.out;
+    Header h{};
+    PhaseRecord p;
+    EXPECT_EQ(read_sdf_header(path.c_str(), &h, &p), k.import_code) << k.name;
+  }
+  // Binary ISO: a signed type's smallest value is a missing point.
+  const std::string path = dir.file("biso.sdf");
+  write_bytes(path,
+              seeds::binary_sdf(5, 2, 2, seeds::le_values<std::int16_t>({-32768, 10, 20, 32767}),
+                                {.z_scale = 1e-9, .z_resolution = -1}));
+  std::vector<std::uint8_t> bytes = read_bytes(path);
+  std::memcpy(bytes.data(), "bISO-1.0", 8);
+  write_bytes(path, bytes);
+  RunResult r = run_program(info_exe(), {path});
+  EXPECT_NE(r.out.find("  valid points: 2\n  smallest:     1e-08 m\n  largest:      2e-08 m\n"),
+            std::string::npos)
+      << r.out;
+}
+
+// The parameters of a plane with a checkerboard of +-1 on it, which the
+// plane fit cannot see: every one is known. A missing row and a missing
+// point on the edge of it leave the checkerboard balanced.
+TEST(TovrelInfo, HeightParameters) {
+  std::string data = "BAD BAD BAD BAD\n";
+  for (int y = 1; y < 5; ++y) {
+    for (int x = 0; x < 4; ++x)
+      data += std::to_string(1000 + 2 * x - y + ((x + y) % 2 ? -1 : 1)) + " ";
+    data += "\n";
+  }
+  seeds::AsciiHeader header;
+  header.type = "7";
+  header.z_scale = "1e-06";
+  ScratchDir dir;
+  const std::string path = dir.file("plane.sdf"), few = dir.file("few.sdf");
+  write_text(path, seeds::ascii_sdf(4, 5, data, "", header));
+  write_text(few, seeds::ascii_sdf(3, 1, "1 BAD 2\n", "", header));
+  RunResult r = run_program(info_exe(), {"--json", path, few});
+  ASSERT_EQ(r.status, INFO_OK) << r.err;
+  std::istringstream lines(r.out);
+  std::string line;
+  ASSERT_TRUE(std::getline(lines, line));
+  const auto doc = nlohmann::json::parse(line);
+  const auto& p = doc["parameters"];
+  EXPECT_EQ(p["valid_points"], 16);
+  for (const char* name : {"Sa", "Sq", "Sp", "Sv"}) EXPECT_NEAR(p[name], 1e-6, 1e-18) << name;
+  EXPECT_NEAR(p["Sz"], 2e-6, 1e-18);
+  EXPECT_NEAR(p["Ssk"], 0, 1e-12);
+  EXPECT_NEAR(p["Sku"], 1, 1e-12);
+  ASSERT_TRUE(std::getline(lines, line));
+  EXPECT_TRUE(nlohmann::json::parse(line)["parameters"]["Sa"].is_null());
+  EXPECT_FALSE(std::getline(lines, line));
+  RunResult text = run_program(info_exe(), {few});
+  EXPECT_NE(text.out.find("  Sa:           undefined\n"), std::string::npos) << text.out;
+}
+
+// The text chunks of a PNG file, and its size.
+std::map<std::string, std::string> png_texts(const std::string& path, int* w = nullptr) {
+  const std::vector<std::uint8_t> d = read_bytes(path);
+  std::map<std::string, std::string> texts;
+  EXPECT_GT(d.size(), 33u);
+  EXPECT_EQ(std::memcmp(d.data(), "\x89PNG\r\n\x1a\n", 8), 0);
+  if (w) *w = d[16] << 24 | d[17] << 16 | d[18] << 8 | d[19];
+  for (std::size_t at = 8; at + 12 <= d.size();) {
+    const std::size_t n = std::size_t{d[at]} << 24 | d[at + 1] << 16 | d[at + 2] << 8 | d[at + 3];
+    const std::string type(d.begin() + at + 4, d.begin() + at + 8);
+    if (type == "tEXt") {
+      const std::string body(d.begin() + at + 8, d.begin() + at + 8 + n);
+      texts[body.substr(0, body.find('\0'))] = body.substr(body.find('\0') + 1);
+    }
+    at += 12 + n;
+  }
+  return texts;
+}
+
+// Pictures: one file to a name, several into a folder, the map's true
+// aspect, the scale's range in the listing and the text chunks alike; a
+// failure in the middle leaves the rest done and gives the exit status.
+TEST(TovrelInfo, Pictures) {
+  ScratchDir dir;
+  seeds::AsciiHeader tall;  // rows twice as far apart as the points (the last Yscale counts)
+  tall.xy_scale = "1e-06\nYscale = 2e-06";
+  std::string data;
+  for (int i = 0; i < 200; ++i) data += std::to_string(i) + (i % 10 == 9 ? "\n" : " ");
+  const std::string a = dir.file("a.sdf"), b = dir.file("b.sdf"), bad = dir.file("bad.sdf");
+  write_text(a, seeds::ascii_sdf(20, 10, data, seeds::unit_trailer()));
+  write_text(b, seeds::ascii_sdf(20, 10, data, "", tall));
+  write_text(bad, "aBCR-1.0\nNumPoints = 2\nNumProfiles = 1\n*\n1\n*\n");
+  RunResult one = run_program(info_exe(), {"--image", dir.file("one.png"), a});
+  ASSERT_EQ(one.status, INFO_OK) << one.err;
+  EXPECT_NE(one.out.find("\npicture\n  file:         " + dir.file("one.png") +
+                         "\n  pixels:       20 x 10\n  colour scale: 1 m to 198 m (0.5 to 99.5"),
+            std::string::npos)
+      << one.out;
+  const auto texts = png_texts(dir.file("one.png"));
+  EXPECT_EQ(texts.at("Scale low (m)"), "1");
+  EXPECT_EQ(texts.at("Scale high (m)"), "198");
+  EXPECT_EQ(texts.at("Title"), a);
+
+  const std::string folder = dir.file("pictures");
+  std::filesystem::create_directory(folder);
+  RunResult many = run_program(info_exe(), {"--json", "--image", folder, a, bad, b});
+  EXPECT_EQ(many.status, INFO_READ_FAILED);
+  EXPECT_EQ(many.err, "tovrel-info: \"" + bad + "\": ERR_PREMATURE_EOF\n");
+  std::istringstream lines(many.out);
+  std::string line;
+  std::vector<nlohmann::json> docs;
+  while (std::getline(lines, line)) docs.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(docs.size(), 2u);
+  EXPECT_EQ(docs[1]["picture"]["file"], folder + "/b.png");
+  EXPECT_EQ(docs[1]["picture"]["width"], 20);
+  EXPECT_EQ(docs[1]["picture"]["height"], 20);
+  EXPECT_TRUE(std::filesystem::exists(folder + "/a.png"));
+  EXPECT_FALSE(std::filesystem::exists(folder + "/bad.png"));
+  // Never over a file being read; never two files to one picture.
+  EXPECT_EQ(run_program(info_exe(), {"--image", a, a}).status, INFO_USAGE);
+  EXPECT_EQ(run_program(info_exe(), {"--image", folder, a, a}).status, INFO_USAGE);
+  EXPECT_EQ(read_bytes(a).size(), seeds::ascii_sdf(20, 10, data, seeds::unit_trailer()).size());
 }
 
 TEST(TovrelInfo, UsageErrors) {
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, std::vector<std::string>{"a", "b"}}) {
+       {std::vector<std::string>{}, std::vector<std::string>{"--bogus", "a"},
+        std::vector<std::string>{"--json", "--image"}}) {
     RunResult r = run_program(info_exe(), args);
     EXPECT_EQ(r.status, INFO_USAGE);
     EXPECT_EQ(r.out, "");
@@ -227,7 +430,9 @@ TEST(TovrelInfo, UsageErrors) {
   }
   RunResult help = run_program(info_exe(), {"--help"});
   EXPECT_EQ(help.status, INFO_OK);
-  EXPECT_EQ(help.out.rfind("Usage:  tovrel-info [--json] file\n", 0), 0u);
+  EXPECT_EQ(
+      help.out.rfind("Usage:  tovrel-info [--json] [--no-parameters] [--image out.png] file\n", 0),
+      0u);
   EXPECT_EQ(help.err, "");
   RunResult version = run_program(info_exe(), {"--version"});
   EXPECT_EQ(version.status, INFO_OK);

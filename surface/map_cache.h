@@ -1,0 +1,92 @@
+// Keeps the rows of one pass in memory, when they fit a budget, so that the
+// next passes need not read the file again and can run on every processor.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "platform/memory.h"
+#include "platform/threads.h"
+#include "surface/height_sink.h"
+
+namespace surface {
+
+class MapCache final : public HeightSink {
+ public:
+  // Keeps a map whose values take at most `budget_bytes`: four bytes a point
+  // for a map of whole numbers, eight otherwise.
+  explicit MapCache(std::size_t budget_bytes) : budget_(budget_bytes) {}
+  void begin(const MapGeometry& map) override;
+  void row(std::uint64_t y, const double* values, const std::uint8_t* missing) override;
+  // Whether the map is being kept (it may still be given up, see complete).
+  bool keeping() const { return keeping_; }
+  // Every row was kept.
+  bool complete() const { return keeping_ && rows_ == map_.height; }
+  const MapGeometry& map() const { return map_; }
+  // Hands rows [first, last) of a complete map to `sink` (without begin).
+  void replay_rows(std::uint64_t first, std::uint64_t last, HeightSink& sink) const;
+
+ private:
+  static constexpr std::int32_t kMissing = INT32_MIN;
+  std::size_t budget_;
+  MapGeometry map_;
+  bool keeping_ = false;
+  bool whole_ = false;  // kept as 32-bit whole numbers (kMissing: none)
+  std::uint64_t rows_ = 0;
+  HookArray<std::int32_t> whole_values_;
+  HookArray<double> values_;  // NaN: none
+};
+
+// Runs a sink of type S over a complete map on `threads` threads (see
+// threads.h): the
+// rows in blocks of a fixed size, a sink each, `make()` making them, merged
+// in block order (S::merge), so the result does not depend on the threads.
+template <class S, class Make>
+S replay_in_blocks(const MapCache& cache, int threads, Make make) {
+  constexpr std::uint64_t kBlockRows = 64;
+  const std::uint64_t rows = cache.map().height;
+  const std::size_t blocks = static_cast<std::size_t>((rows + kBlockRows - 1) / kBlockRows);
+  std::vector<S> parts;
+  parts.reserve(blocks);
+  for (std::size_t b = 0; b < blocks; ++b) parts.push_back(make());
+  std::atomic<std::size_t> next{0};
+  u_run_threads(
+      static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), blocks)), [&](int) {
+        for (std::size_t b; (b = next.fetch_add(1)) < blocks;) {
+          parts[b].begin(cache.map());
+          cache.replay_rows(b * kBlockRows, std::min(rows, (b + 1) * kBlockRows), parts[b]);
+        }
+      });
+  S all = make();
+  all.begin(cache.map());
+  for (const S& part : parts) all.merge(part);
+  return all;
+}
+
+// Runs a sink of type S over a complete map on `threads` threads, one sink a
+// thread, `make()` making them, merged in thread order: for sinks whose
+// merge does not depend on how the rows were split (counts).
+template <class S, class Make>
+S replay_counting(const MapCache& cache, int threads, Make make) {
+  constexpr std::uint64_t kBlockRows = 64;
+  const std::uint64_t rows = cache.map().height;
+  const int n = u_working_threads(threads);
+  std::vector<S> parts;
+  parts.reserve(static_cast<std::size_t>(n));
+  for (int t = 0; t < n; ++t) parts.push_back(make());
+  for (S& part : parts) part.begin(cache.map());
+  std::atomic<std::uint64_t> next{0};
+  u_run_threads(n, [&](int t) {
+    for (std::uint64_t b; (b = next.fetch_add(1)) * kBlockRows < rows;)
+      cache.replay_rows(b * kBlockRows, std::min(rows, (b + 1) * kBlockRows),
+                        parts[static_cast<std::size_t>(t)]);
+  });
+  for (std::size_t t = 1; t < parts.size(); ++t) parts[0].merge(parts[t]);
+  return std::move(parts[0]);
+}
+
+}  // namespace surface

@@ -1,0 +1,411 @@
+#include "surface/picture.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <tuple>
+
+#include "errors/errors.h"
+#include "platform/output_file.h"
+
+// PNG files are written by stb_image_write, to memory (no file of its own),
+// its deflate replaced by zlib's at its fastest level: a picture of 2048 x
+// 2048 pixels takes a few tens of milliseconds instead of a second.
+namespace {
+unsigned char* png_deflate(unsigned char* data, int size, int* out_size, int) {
+  uLongf bound = compressBound(static_cast<uLong>(size));
+  auto* out = static_cast<unsigned char*>(std::malloc(bound));
+  if (!out) return nullptr;
+  if (compress2(out, &bound, data, static_cast<uLong>(size), Z_BEST_SPEED) != Z_OK) {
+    std::free(out);
+    return nullptr;
+  }
+  *out_size = static_cast<int>(bound);
+  return out;
+}
+}  // namespace
+#define STBIW_ZLIB_COMPRESS png_deflate
+#define STBI_WRITE_NO_STDIO
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
+// The digits and letters of the colour bar: stb_easy_font's segments.
+#include <stb/stb_easy_font.h>
+
+namespace surface {
+namespace {
+
+// A value as a key that sorts as the value does: the bits of its
+// single-precision number, the sign bit flipped for positive numbers and
+// every bit for negative ones.
+inline std::uint32_t sort_key(double v) {
+  const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(v));
+  return bits & 0x80000000u ? ~bits : bits | 0x80000000u;
+}
+
+inline double key_value(std::uint32_t key) {
+  const std::uint32_t bits = key & 0x80000000u ? key & 0x7FFFFFFFu : ~key;
+  return std::bit_cast<float>(bits);
+}
+
+// The bin of the histogram that holds `rank` (counted from 0), and the rank
+// within it.
+std::pair<std::uint32_t, std::uint64_t> find_rank(const std::vector<std::uint64_t>& bins,
+                                                  std::uint64_t rank) {
+  std::uint64_t below = 0;
+  for (std::size_t b = 0; b < bins.size(); ++b) {
+    if (rank < below + bins[b]) return {static_cast<std::uint32_t>(b), rank - below};
+    below += bins[b];
+  }
+  return {static_cast<std::uint32_t>(bins.size() - 1), 0};
+}
+
+}  // namespace
+
+void Percentiles::begin(const MapGeometry& map) {
+  width_ = map.width;
+  if (pass_ == 0) {
+    valid_ = 0;
+    coarse_.assign(std::size_t{1} << 16, 0);
+  } else {
+    for (auto& f : fine_) f.assign(std::size_t{1} << 16, 0);
+  }
+}
+
+void Percentiles::row(std::uint64_t, const double* values, const std::uint8_t* missing) {
+  if (pass_ == 0) {
+    // Neighbours mostly share a bin: counted as runs, a bin is touched once
+    // a run.
+    std::uint32_t bin = 0;
+    std::uint64_t run = 0;
+    for (std::uint64_t i = 0; i < width_; ++i) {
+      if (missing[i]) continue;
+      const std::uint32_t b = sort_key(values[i]) >> 16;
+      if (b != bin) {
+        coarse_[bin] += run;
+        bin = b;
+        run = 0;
+      }
+      ++run;
+      ++valid_;
+    }
+    coarse_[bin] += run;
+    return;
+  }
+  for (std::uint64_t i = 0; i < width_; ++i) {
+    if (missing[i]) continue;
+    const std::uint32_t key = sort_key(values[i]);
+    for (int k = 0; k < 2; ++k)
+      if (key >> 16 == bin_[k]) ++fine_[k][key & 0xFFFF];
+  }
+}
+
+bool Percentiles::second_pass() {
+  if (valid_ == 0) return false;
+  for (int k = 0; k < 2; ++k) {
+    const auto rank =
+        static_cast<std::uint64_t>(std::llround(fraction_[k] * static_cast<double>(valid_ - 1)));
+    std::tie(bin_[k], within_[k]) = find_rank(coarse_, rank);
+  }
+  pass_ = 1;
+  return true;
+}
+
+void Percentiles::merge(const Percentiles& other) {
+  for (int k = 0; k < 2; ++k)
+    for (std::size_t i = 0; i < fine_[k].size() && i < other.fine_[k].size(); ++i)
+      fine_[k][i] += other.fine_[k][i];
+}
+
+double Percentiles::value(int k) const {
+  if (pass_ == 0 || fine_[k].empty()) return 0;
+  return key_value(bin_[k] << 16 | find_rank(fine_[k], within_[k]).first);
+}
+
+void PictureGrid::begin(const MapGeometry& map) {
+  map_ = map;
+  const std::uint64_t w = map.width, h = map.height;
+  current_ = 0;
+  if (w == 0 || h == 0) {
+    width_ = height_ = grid_rows_ = 1;
+    cells_.assign(1, std::numeric_limits<float>::quiet_NaN());
+    return;
+  }
+  // The rows' spacing in units of the points' spacing.
+  double aspect = map.dy / map.dx;
+  if (!(aspect > 0) || !std::isfinite(aspect)) aspect = 1;
+  const double natural_w = static_cast<double>(w), natural_h = static_cast<double>(h) * aspect;
+  const double scale =
+      std::min(1.0, static_cast<double>(kLongestSide) / std::max(natural_w, natural_h));
+  width_ = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::llround(natural_w * scale)));
+  height_ = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::llround(natural_h * scale)));
+  width_ = std::min(width_, w);
+  grid_rows_ = std::min(height_, h);
+  sums_.assign(width_, 0.0);
+  counts_.assign(width_, 0);
+  column_.resize(w);
+  for (std::uint64_t x = 0; x < w; ++x) column_[x] = static_cast<std::uint32_t>(x * width_ / w);
+  cells_.assign(width_ * grid_rows_, std::numeric_limits<float>::quiet_NaN());
+}
+
+void PictureGrid::row(std::uint64_t y, const double* values, const std::uint8_t* missing) {
+  if (column_.empty()) return;
+  const std::uint64_t g = y * grid_rows_ / map_.height;
+  if (g != current_) finish_row();
+  current_ = g;
+  const std::uint64_t w = map_.width;
+  for (std::uint64_t x = 0; x < w; ++x) {
+    const std::uint32_t c = column_[x];
+    const bool valid = !missing[x];
+    sums_[c] += valid ? values[x] : 0.0;
+    counts_[c] += valid;
+  }
+  if (y + 1 == map_.height) finish_row();
+}
+
+void PictureGrid::finish_row() {
+  float* out = cells_.data() + current_ * width_;
+  for (std::uint64_t c = 0; c < width_; ++c) {
+    if (counts_[c] > 0) out[c] = static_cast<float>(sums_[c] / counts_[c]);
+    sums_[c] = 0;
+    counts_[c] = 0;
+  }
+}
+
+namespace {
+
+using Rgb = std::array<unsigned char, 3>;
+
+// The scale: ten colours at equal steps from dark violet through blue and
+// green to yellow (viridis), interpolated in between.
+constexpr std::array<Rgb, 10> kStops = {{{0x44, 0x01, 0x54},
+                                         {0x48, 0x28, 0x78},
+                                         {0x3E, 0x4A, 0x89},
+                                         {0x31, 0x68, 0x8E},
+                                         {0x26, 0x82, 0x8E},
+                                         {0x1F, 0x9E, 0x89},
+                                         {0x35, 0xB7, 0x79},
+                                         {0x6D, 0xCD, 0x59},
+                                         {0xB4, 0xDE, 0x2C},
+                                         {0xFD, 0xE7, 0x25}}};
+// A point without a height: a neutral grey, which the scale never takes.
+constexpr Rgb kMissing = {0xC8, 0xC8, 0xC8};
+constexpr Rgb kBackground = {0xFF, 0xFF, 0xFF};
+constexpr Rgb kInk = {0x00, 0x00, 0x00};
+
+Rgb interpolate(double t) {
+  t = std::clamp(t, 0.0, 1.0) * (kStops.size() - 1);
+  const std::size_t i = std::min<std::size_t>(static_cast<std::size_t>(t), kStops.size() - 2);
+  const double f = t - static_cast<double>(i);
+  Rgb c;
+  for (int k = 0; k < 3; ++k)
+    c[k] = static_cast<unsigned char>(
+        std::lround(kStops[i][k] + f * (kStops[i + 1][k] - kStops[i][k])));
+  return c;
+}
+
+// The scale in 1024 steps, finer than the eye tells apart.
+constexpr int kSteps = 1024;
+const std::array<Rgb, kSteps>& colour_table() {
+  static const std::array<Rgb, kSteps> table = [] {
+    std::array<Rgb, kSteps> t;
+    for (int i = 0; i < kSteps; ++i) t[i] = interpolate(static_cast<double>(i) / (kSteps - 1));
+    return t;
+  }();
+  return table;
+}
+
+inline const Rgb& scale_colour(double t) {
+  const double at = std::clamp(t, 0.0, 1.0) * (kSteps - 1) + 0.5;
+  return colour_table()[static_cast<std::size_t>(at)];
+}
+
+class Canvas {
+ public:
+  Canvas(std::size_t w, std::size_t h) : w_(w), h_(h), pixels_(w * h * 3) {
+    fill(0, 0, w, h, kBackground);
+  }
+  void set(std::size_t x, std::size_t y, const Rgb& c) {
+    if (x >= w_ || y >= h_) return;
+    std::memcpy(&pixels_[(y * w_ + x) * 3], c.data(), 3);
+  }
+  void fill(std::size_t x, std::size_t y, std::size_t w, std::size_t h, const Rgb& c) {
+    for (std::size_t j = y; j < y + h && j < h_; ++j)
+      for (std::size_t i = x; i < x + w && i < w_; ++i) set(i, j, c);
+  }
+  // Text of printable ASCII characters and "µ", `scale` pixels a font unit,
+  // its top left corner at (x, y).
+  void text(std::size_t x, std::size_t y, const std::string& s, int scale) {
+    std::string ascii;
+    std::vector<std::size_t> micro;  // characters drawn as 'u' with a stem
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      if (s.compare(i, 2, "\xC2\xB5") == 0) {
+        micro.push_back(ascii.size());
+        ascii += 'u';
+        ++i;
+      } else {
+        ascii += s[i];
+      }
+    }
+    std::vector<char> quads(ascii.size() * 64 * 16 + 64);
+    const int n = stb_easy_font_print(0, 0, ascii.data(), nullptr, quads.data(),
+                                      static_cast<int>(quads.size()));
+    for (int q = 0; q < n; ++q) {
+      float v[4][4];
+      std::memcpy(v, quads.data() + q * 64, sizeof v);
+      box(x, y, v[0][0], v[0][1], v[2][0], v[2][1], scale);
+    }
+    for (std::size_t at : micro) {
+      // The stem of µ: down the left of the 'u', below the line.
+      const float left = static_cast<float>(stb_easy_font_width(ascii.substr(0, at).data()));
+      box(x, y, left, 2, left + 1, 9, scale);
+    }
+  }
+  static int text_width(const std::string& s, int scale) {
+    std::string ascii;
+    for (std::size_t i = 0; i < s.size(); ++i)
+      ascii += s.compare(i, 2, "\xC2\xB5") == 0 ? (++i, 'u') : s[i];
+    return stb_easy_font_width(ascii.data()) * scale;
+  }
+  const unsigned char* data() const { return pixels_.data(); }
+
+ private:
+  void box(std::size_t x, std::size_t y, float x0, float y0, float x1, float y1, int scale) {
+    const auto at = [scale](float f) { return static_cast<std::size_t>(std::lround(f * scale)); };
+    fill(x + at(x0), y + at(y0), at(x1) - at(x0), at(y1) - at(y0), kInk);
+  }
+  std::size_t w_, h_;
+  std::vector<unsigned char> pixels_;
+};
+
+// Adds tEXt chunks after the IHDR chunk of `png`.
+void add_texts(std::vector<unsigned char>& png,
+               const std::vector<std::pair<std::string, std::string>>& texts) {
+  constexpr std::size_t kAfterHeader = 8 + 25;
+  if (png.size() < kAfterHeader) return;
+  std::vector<unsigned char> chunks;
+  for (const auto& [key, value] : texts) {
+    std::vector<unsigned char> body = {'t', 'E', 'X', 't'};
+    body.insert(body.end(), key.begin(), key.end());
+    body.push_back(0);
+    body.insert(body.end(), value.begin(), value.end());
+    const auto length = static_cast<std::uint32_t>(body.size() - 4);
+    const auto crc =
+        static_cast<std::uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size())));
+    for (int s = 24; s >= 0; s -= 8) chunks.push_back(static_cast<unsigned char>(length >> s));
+    chunks.insert(chunks.end(), body.begin(), body.end());
+    for (int s = 24; s >= 0; s -= 8) chunks.push_back(static_cast<unsigned char>(crc >> s));
+  }
+  png.insert(png.begin() + kAfterHeader, chunks.begin(), chunks.end());
+}
+
+}  // namespace
+
+std::string height_label(double metres, double magnitude) {
+  struct Unit {
+    double below, factor;
+    const char* name;
+  };
+  static constexpr Unit kUnits[] = {
+      {1e-6, 1e9, "nm"}, {1e-3, 1e6, "\xC2\xB5m"}, {1, 1e3, "mm"}, {INFINITY, 1, "m"}};
+  const Unit* u = &kUnits[0];
+  for (const Unit& k : kUnits) {
+    u = &k;
+    if (std::fabs(magnitude) < k.below) break;
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%.4g %s", metres * u->factor, u->name);
+  return text;
+}
+
+std::int32_t write_picture(const char* path, const PictureGrid& grid, const PictureScale& scale,
+                           double unit,
+                           const std::vector<std::pair<std::string, std::string>>& texts) {
+  try {
+    constexpr int kFont = 2;  // pixels a font unit
+    constexpr std::size_t kPad = 16, kBar = 20, kGap = 16;
+    const std::size_t w = static_cast<std::size_t>(grid.width());
+    const std::size_t h = static_cast<std::size_t>(grid.height());
+    const std::size_t bar_h = std::max<std::size_t>(h, 200);
+    const double lo_m = scale.low * unit, hi_m = scale.high * unit;
+    const double magnitude = std::max(std::fabs(lo_m), std::fabs(hi_m));
+    std::vector<std::string> labels;
+    if (scale.any)
+      labels = {height_label(hi_m, magnitude), height_label((lo_m + hi_m) / 2, magnitude),
+                height_label(lo_m, magnitude)};
+    else
+      labels = {"no valid point"};
+    labels.push_back("none");
+    int label_w = 0;
+    for (const std::string& l : labels) label_w = std::max(label_w, Canvas::text_width(l, kFont));
+    const std::size_t bar_x = kPad + w + kGap;
+    const std::size_t canvas_w = bar_x + kBar + 8 + static_cast<std::size_t>(label_w) + kPad;
+    const std::size_t canvas_h = kPad + bar_h + 12 + 16 + kPad;
+    Canvas canvas(canvas_w, canvas_h);
+
+    // The map.
+    const double span = scale.high - scale.low;
+    for (std::size_t y = 0; y < h; ++y) {
+      const std::uint64_t row = y * grid.grid_rows() / h;
+      for (std::size_t x = 0; x < w; ++x) {
+        const float v = grid.cell(x, row);
+        const Rgb c = std::isnan(v) || !scale.any
+                          ? kMissing
+                          : scale_colour(span > 0 ? (v - scale.low) / span : 0.5);
+        canvas.set(kPad + x, kPad + y, c);
+      }
+    }
+    // The bar, its labels at the top, the middle and the bottom, and the
+    // colour of a missing point below it.
+    for (std::size_t y = 0; y < bar_h; ++y) {
+      const Rgb c = scale.any ? scale_colour(1.0 - static_cast<double>(y) / (bar_h - 1)) : kMissing;
+      canvas.fill(bar_x, kPad + y, kBar, 1, c);
+    }
+    const std::size_t text_x = bar_x + kBar + 8;
+    if (scale.any) {
+      canvas.text(text_x, kPad, labels[0], kFont);
+      canvas.text(text_x, kPad + bar_h / 2 - 7, labels[1], kFont);
+      canvas.text(text_x, kPad + bar_h - 14, labels[2], kFont);
+    } else {
+      canvas.text(text_x, kPad, labels[0], kFont);
+    }
+    canvas.fill(bar_x, kPad + bar_h + 12, kBar, 14, kMissing);
+    canvas.text(text_x, kPad + bar_h + 12, labels.back(), kFont);
+
+    std::vector<unsigned char> png;
+    png.reserve(canvas_w * canvas_h);
+    stbi_write_force_png_filter = 1;  // each pixel less the one before: quick, and small enough
+    const int ok = stbi_write_png_to_func(
+        [](void* context, void* data, int size) {
+          auto* out = static_cast<std::vector<unsigned char>*>(context);
+          const auto* bytes = static_cast<const unsigned char*>(data);
+          out->insert(out->end(), bytes, bytes + size);
+        },
+        &png, static_cast<int>(canvas_w), static_cast<int>(canvas_h), 3, canvas.data(),
+        static_cast<int>(canvas_w * 3));
+    if (!ok) return ERR_NO_MEM;
+    add_texts(png, texts);
+
+    OutputFile file;
+    if (std::int32_t err = file.open(path, OutputMode::kReplace, true)) return err;
+    if (std::fwrite(png.data(), 1, png.size(), file.stream()) != png.size()) {
+      const int reason = errno;
+      file.abandon();
+      errno = reason;
+      return ERR_CANT_WRITE_FILE;
+    }
+    return file.commit();
+  } catch (const std::bad_alloc&) {
+    return ERR_NO_MEM;
+  }
+}
+
+}  // namespace surface

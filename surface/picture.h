@@ -1,0 +1,97 @@
+// A false-colour picture of a map: the heights averaged down to at most
+// about 2048 pixels on the longer side, in the map's true aspect, on a
+// viridis-like scale over the 0.5 to 99.5 percentiles of the valid heights,
+// with a colour bar that says the range; written as PNG.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "surface/height_sink.h"
+
+namespace surface {
+
+// Where a value falls among the valid values: a histogram of the values as
+// single-precision numbers, first of their upper 16 bits, then, in a second
+// pass, of the lower 16 bits within the two bins that hold the ranks asked
+// for. The values at those ranks come out to single precision.
+class Percentiles final : public HeightSink {
+ public:
+  // The ranks of fractions `low` and `high` of the valid values.
+  Percentiles(double low, double high) : fraction_{low, high} {}
+  void begin(const MapGeometry& map) override;
+  void row(std::uint64_t y, const double* values, const std::uint8_t* missing) override;
+  // After the first pass: prepares the second (false when there is no valid
+  // value, and so nothing to find).
+  bool second_pass();
+  // Adds the second pass's counts of another part of the same map (counts
+  // add up in any order).
+  void merge(const Percentiles& other);
+  // After the second pass: the two values.
+  double low() const { return value(0); }
+  double high() const { return value(1); }
+
+ private:
+  double value(int k) const;
+  std::array<double, 2> fraction_;
+  std::uint64_t width_ = 0;
+  int pass_ = 0;
+  std::uint64_t valid_ = 0;
+  std::vector<std::uint64_t> coarse_;
+  std::array<std::uint32_t, 2> bin_{};     // the upper 16 bits of the two ranks' values
+  std::array<std::uint64_t, 2> within_{};  // their ranks within those bins
+  std::array<std::vector<std::uint64_t>, 2> fine_;
+};
+
+// The map averaged down to the picture's grid. Rows are finished as they
+// arrive, so it holds one row of sums and the finished grid (four bytes a
+// pixel).
+class PictureGrid final : public HeightSink {
+ public:
+  static constexpr std::uint64_t kLongestSide = 2048;
+  void begin(const MapGeometry& map) override;
+  void row(std::uint64_t y, const double* values, const std::uint8_t* missing) override;
+  // Pixels of the picture; the grid's rows are stretched to `height` when
+  // the rows lie further apart than the points.
+  std::uint64_t width() const { return width_; }
+  std::uint64_t height() const { return height_; }
+  std::uint64_t grid_rows() const { return grid_rows_; }
+  // The averaged value of grid cell (x, row), NaN when it has no valid point.
+  float cell(std::uint64_t x, std::uint64_t row) const { return cells_[row * width_ + x]; }
+  const MapGeometry& map() const { return map_; }
+
+ private:
+  void finish_row();
+  MapGeometry map_;
+  std::uint64_t width_ = 0, height_ = 0, grid_rows_ = 0;
+  std::uint64_t current_ = 0;  // the grid row being summed
+  std::vector<double> sums_;
+  std::vector<std::uint32_t> counts_;
+  std::vector<std::uint32_t> column_;  // grid column of each point
+  std::vector<float> cells_;
+};
+
+// The picture's colour scale in the map's values.
+struct PictureScale {
+  bool any = false;  // false: no valid point
+  double low = 0, high = 0;
+};
+
+// Draws the picture of `grid` with `scale` (values times `unit` are metres)
+// and writes it as a PNG file at `path` (library path convention), complete
+// or not at all, with `texts` as its text chunks (Latin-1 keywords and
+// texts). 0, or ERR_CANT_CREATE_FILE / ERR_CANT_WRITE_FILE (errno tells why),
+// ERR_NO_MEM.
+[[nodiscard]] std::int32_t write_picture(
+    const char* path, const PictureGrid& grid, const PictureScale& scale, double unit,
+    const std::vector<std::pair<std::string, std::string>>& texts);
+
+// A height in metres as the colour bar writes it: four significant digits in
+// nm, µm or mm (UTF-8), whichever suits `magnitude` (the largest height
+// shown), or m beyond.
+std::string height_label(double metres, double magnitude);
+
+}  // namespace surface
