@@ -266,6 +266,8 @@ bool write_x3p_info(std::FILE* out, const X3pContent& x, const MeasurementView* 
     std::fprintf(out, "  smallest:     %s m\n", float_text(h.smallest).c_str());
     std::fprintf(out, "  largest:      %s m\n", float_text(h.largest).c_str());
   }
+  if (report && report->measured) write_parameters(out, report->parameters);
+  if (report && report->pictured) write_picture(out, report->picture);
   return std::fflush(out) == 0 && !std::ferror(out);
 }
 
@@ -400,10 +402,11 @@ int run_tovrel_info(const std::vector<CommandArg>& args, std::FILE* out, std::FI
       // With tovrel's attributes its phase counts are a map like any other.
       InfoReport report;
       MeasurementView view;
-      if (x3p.has_attributes) {
+      if (x3p.has_attributes)
         view_of_phase(MeasurementKind::kX3p, x3p.header, x3p.phase, &view);
-        code = inspect_measurement(view, options, &report);
-      }
+      else
+        view_of_x3p(file.value, x3p.records, &view);
+      code = inspect_measurement(view, options, &report);
       if (code != ERR_NONE) {
         const bool picture = code == ERR_CANT_CREATE_FILE || code == ERR_CANT_WRITE_FILE;
         report_error(err, picture ? options.image_shown : file.shown, code, errno);
@@ -413,9 +416,8 @@ int run_tovrel_info(const std::vector<CommandArg>& args, std::FILE* out, std::FI
       warn_sums(err, file.shown, x3p);
       if (several && !command.json)
         std::fprintf(out, "%s==> %s <==\n", k > 0 ? "\n" : "", file.shown.c_str());
-      const InfoReport* r = x3p.has_attributes ? &report : nullptr;
-      const bool written = command.json ? write_x3p_json(out, file.shown, x3p, r, several)
-                                        : write_x3p_info(out, x3p, r ? &view : nullptr, r);
+      const bool written = command.json ? write_x3p_json(out, file.shown, x3p, &report, several)
+                                        : write_x3p_info(out, x3p, &view, &report);
       if (!written) return status == INFO_OK ? INFO_WRITE_FAILED : status;
       continue;
     }

@@ -20,10 +20,6 @@
 
 namespace {
 
-// A map of at most this many bytes is kept for the second pass instead of
-// being read again: a 8192 x 8192 map of whole numbers.
-constexpr std::size_t kCacheBudget = std::size_t{256} << 20;
-
 // The phase block of a binary data file, a row at a time.
 std::int32_t read_data_rows(const std::string& path, surface::HeightSink& sink) {
   Header h{};
@@ -118,38 +114,12 @@ std::int32_t open_measurement(const char* path, MeasurementView* view) {
   return ERR_NONE;
 }
 
-namespace {
-
-// The plane from the first pass, unless the map is being kept: then it is
-// found from the kept map, on every processor.
-class PlaneUnlessKept final : public surface::HeightSink {
- public:
-  PlaneUnlessKept(const surface::MapCache& cache, surface::PlaneFit& plane)
-      : cache_(cache), plane_(plane) {}
-  void begin(const surface::MapGeometry& map) override {
-    fitting_ = !cache_.keeping();
-    plane_.begin(map);
-  }
-  void row(std::uint64_t y, const double* values, const std::uint8_t* missing) override {
-    if (fitting_) plane_.row(y, values, missing);
-  }
-  bool fitted() const { return fitting_; }
-
- private:
-  const surface::MapCache& cache_;
-  surface::PlaneFit& plane_;
-  bool fitting_ = false;
-};
-
-}  // namespace
-
 std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions& options,
                                  InfoReport* report) {
   *report = InfoReport{};
   surface::RangeSink range;
   surface::PlaneFit plane;
-  surface::MapCache cache(kCacheBudget);
-  PlaneUnlessKept plane_unless_kept(cache, plane);
+  surface::MapCache cache(options.keep_bytes);
   surface::PictureGrid grid;
   surface::Percentiles percentiles(0.005, 0.995);
   const bool picture = !options.image.empty();
@@ -160,9 +130,8 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
     first.add(percentiles);
   }
   const bool second = options.parameters || picture;
-  // The cache begins first, so that the plane knows whether it keeps the map.
   if (second) first.add(cache);
-  if (options.parameters) first.add(plane_unless_kept);
+  if (options.parameters) first.add(plane);
   if (std::int32_t err = view.read(first)) return err;
   report->summary = summary_of(view, range);
   if (!second) return ERR_NONE;
@@ -171,25 +140,17 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
   const bool scaled = picture && percentiles.second_pass();
   if (cache.complete()) {
     if (scaled) {
-      percentiles.begin(cache.map());
-      cache.replay_rows(0, cache.map().height, percentiles);
+      percentiles = surface::replay_counting<surface::Percentiles>(
+          cache, 0, [&percentiles] { return percentiles; });
     }
     if (options.parameters) {
-      const double shift = cache.first_valid();
-      const surface::Plane p = surface::replay_in_blocks<surface::PlaneFit>(cache, 0, [shift] {
-                                 surface::PlaneFit fit;
-                                 fit.set_shift(shift);
-                                 return fit;
-                               }).plane();
+      const surface::Plane p = plane.plane();
       parameters = surface::replay_in_blocks<surface::ResidualMoments>(cache, 0, [&p] {
                      return surface::ResidualMoments(p);
                    }).parameters();
     }
   } else if (options.parameters || scaled) {
-    // A map too large to keep is read again: once more for the plane when the
-    // first pass could not find it.
-    if (options.parameters && !plane_unless_kept.fitted())
-      if (std::int32_t err = view.read(plane)) return err;
+    // A map too large to keep is read again.
     surface::ResidualMoments moments(plane.plane());
     surface::HeightFanout again;
     if (options.parameters) again.add(moments);
@@ -266,5 +227,18 @@ void view_of_phase(MeasurementKind kind, const Header& header, const PhaseRecord
   view->read = [&header, &phase](surface::HeightSink& sink) {
     feed_phase(header, phase, sink);
     return std::int32_t{ERR_NONE};
+  };
+}
+
+void view_of_x3p(const std::string& path, const X3pRecords& records, MeasurementView* view) {
+  *view = MeasurementView{};
+  view->kind = MeasurementKind::kX3p;
+  view->map.width = records.size_x;
+  view->map.height = records.size_y;
+  view->map.dx = records.x.increment;
+  view->map.dy = records.y.increment;
+  view->read = [path](surface::HeightSink& sink) {
+    X3pContent again;
+    return read_x3p_file(path.c_str(), again, &sink);
   };
 }

@@ -226,6 +226,7 @@ bool write_x3p_json(std::FILE* out, const std::string& name, const X3pContent& x
                       {"valid_points", h.valid},
                       {"smallest", h.valid ? number(h.smallest) : Json(nullptr)},
                       {"largest", h.valid ? number(h.largest) : Json(nullptr)}};
+    if (report) add_report(doc, *report);
   }
   return write_json(out, doc, one_line);
 }

@@ -215,11 +215,35 @@ class Heights {
     if (c.has_attributes) c.phase.org_x = c.header.cn_org_x, c.phase.org_y = c.header.cn_org_y;
   }
 
+  // Also hands the heights to `sink` row by row.
+  void stream_to(surface::HeightSink* sink) {
+    sink_ = sink;
+    if (!sink) return;
+    const X3pRecords& r = c_.records;
+    surface::MapGeometry map;
+    map.width = r.size_x;
+    map.height = r.size_y;
+    map.dx = r.x.increment;
+    map.dy = r.y.increment;
+    values_.assign(r.size_x, 0.0);
+    missing_.assign(r.size_x, 0);
+    sink->begin(map);
+  }
+
   std::int32_t add(double raw, bool valid) {
     const std::uint64_t i = c_.heights.points++;
     if (!valid_.empty() && !(valid_[i / 8] >> (i % 8) & 1)) valid = false;
     const double h = c_.records.z.offset + raw * c_.records.z.increment;
     if (std::isnan(h)) valid = false;
+    if (sink_) {
+      const bool shown = valid && std::isfinite(h);
+      values_[at_] = shown ? h : 0.0;
+      missing_[at_] = !shown;
+      if (++at_ == values_.size()) {
+        sink_->row(row_++, values_.data(), missing_.data());
+        at_ = 0;
+      }
+    }
     if (valid) {
       HeightSummary& s = c_.heights;
       if (s.valid == 0 || h < s.smallest) s.smallest = h;
@@ -243,6 +267,11 @@ class Heights {
   X3pContent& c_;
   const std::vector<unsigned char>& valid_;
   double unit_;
+  surface::HeightSink* sink_ = nullptr;
+  std::vector<double> values_;
+  std::vector<std::uint8_t> missing_;
+  std::size_t at_ = 0;
+  std::uint64_t row_ = 0;
 };
 
 // The attributes entry: the SDF trailer's lines, read by the SDF import's
@@ -254,7 +283,7 @@ std::int32_t read_attributes(std::FILE* file, std::string text, Header& h, std::
   return sdf_detail::read_trailer(lines, h, offset) == ERR_NONE ? ERR_NONE : ERR_CORRUPT_DATA_FILE;
 }
 
-std::int32_t read_x3p(const char* path, X3pContent& c) {
+std::int32_t read_x3p(const char* path, X3pContent& c, surface::HeightSink* rows) {
   File f(u_fopen(path, "rb"));
   if (!f) return errno == ENOMEM ? ERR_NO_MEM : ERR_CANT_OPEN_FILE;
   ZipReader zip;
@@ -310,8 +339,10 @@ std::int32_t read_x3p(const char* path, X3pContent& c) {
   }
 
   std::vector<unsigned char> valid;
+  if (rows && r.size_x > (std::uint64_t{1} << 20)) return ERR_DATASET_DIM_TOO_LARGE;
   Heights heights(c, valid);
   heights.offset = data_offset;
+  heights.stream_to(rows);
   if (r.inline_data) {
     if (inline_values.size() != n) return ERR_NOT_ENOUGH_DATA;
     for (std::size_t i = 0; i < inline_values.size(); ++i)
@@ -374,11 +405,11 @@ bool x3p_magic(const unsigned char* head, std::size_t size) {
   return size >= 4 && head[0] == 'P' && head[1] == 'K' && head[2] == 3 && head[3] == 4;
 }
 
-std::int32_t read_x3p_file(const char* path, X3pContent& content) {
+std::int32_t read_x3p_file(const char* path, X3pContent& content, surface::HeightSink* rows) {
   X3pContent c;
   std::int32_t err = ERR_NONE;
   try {
-    err = read_x3p(path, c);
+    err = read_x3p(path, c, rows);
   } catch (const std::bad_alloc&) {
     err = ERR_NO_MEM;
   }

@@ -13,6 +13,7 @@
 
 #include "datafile/header.h"
 #include "datafile/records.h"
+#include "surface/height_sink.h"
 
 struct X3pAxis {
   std::string axis_type;  // I or A
@@ -80,4 +81,9 @@ bool x3p_magic(const unsigned char* head, std::size_t size);
 //     x and y axes, or an unknown data type;
 //   ERR_PARAM_OUT_OF_RANGE: a height of tovrel's own file that no phase
 //     count can hold.
-[[nodiscard]] std::int32_t read_x3p_file(const char* path, X3pContent& content);
+//
+// With `rows`, the heights also go to it row by row, in metres (a missing
+// point flagged), as the file is read; a row longer than 2^20 points is then
+// ERR_DATASET_DIM_TOO_LARGE.
+[[nodiscard]] std::int32_t read_x3p_file(const char* path, X3pContent& content,
+                                         surface::HeightSink* rows = nullptr);

@@ -6,8 +6,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "can/can_access.h"
 #include "can/can_dmd.h"
@@ -418,4 +420,38 @@ TEST_F(CanSdoTest, DefaultInstrumentAnswersTheFamily) {
   EXPECT_GT(max, 0);
   std::uint32_t product = 0;
   EXPECT_TRUE(get_operational_node(instrument_, CAN_NODE_ID_DD_RS, "CAN_NODE_ID_DD_RS", &product));
+}
+
+// --- The tables themselves ----------------------------------------------------
+
+// The instrument's numbers, written out once more on purpose: the code, the
+// simulator and the other tests are all built from the same .def rows, so a
+// slip in a row fails only here.
+TEST(CanTables, NodeIdsAndDualMotorObjectsAreTheInstruments) {
+  const std::pair<std::string, int> nodes[] = {
+      {"CAN_NODE_ID_LARGEAP", 52},    {"CAN_NODE_ID_LED", 61},       {"CAN_NODE_ID_TRIPLEPZT", 62},
+      {"CAN_NODE_ID_BRUSHMOTOR", 63}, {"CAN_NODE_ID_FOCUS_NDW", 64}, {"CAN_NODE_ID_AUX_MOTOR", 66},
+      {"CAN_NODE_ID_DD_RS", 68},      {"CAN_NODE_ID_DD_ZOOM", 70},   {"CAN_NODE_ID_WAND", 72},
+      {"CAN_NODE_ID_WAND2", 73},      {"CAN_NODE_ID_RAMP", 127}};
+  ASSERT_EQ(std::size(kCanNodes), std::size(nodes));
+  for (std::size_t i = 0; i < std::size(nodes); ++i) {
+    EXPECT_EQ(kCanNodes[i].name, nodes[i].first);
+    EXPECT_EQ(kCanNodes[i].id, nodes[i].second) << nodes[i].first;
+  }
+  struct Object {
+    const CanDmdObject& object;
+    int index, subindex, size;
+  };
+  const Object objects[] = {
+      {kDmdMotor1Control, 0x2000, 0, 1},   {kDmdMotor1Mode, 0x2002, 0, 1},
+      {kDmdMotor1TargetVel, 0x2004, 0, 4}, {kDmdMotor2Control, 0x2020, 0, 1},
+      {kDmdMotor2Status, 0x2021, 0, 1},    {kDmdMotor2LlcLevel, 0x2028, 0, 2},
+      {kDmdMotor2Current, 0x2034, 0, 2},   {kDmdMotor2MaxCurrent, 0x2036, 0, 2},
+      {kDmdMotor2Position, 0x2047, 0, 1},  {kDmdKeypressMode, 0x2044, 8, 1}};
+  ASSERT_EQ(std::size(kDmdObjects), std::size(objects));
+  for (const Object& o : objects) {
+    EXPECT_EQ(o.object.index, o.index);
+    EXPECT_EQ(o.object.subindex, o.subindex) << std::hex << o.index;
+    EXPECT_EQ(o.object.size, o.size) << std::hex << o.index;
+  }
 }

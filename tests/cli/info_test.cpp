@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -19,10 +20,13 @@
 #include "datafile/data_writer.h"
 #include "errors/errors.h"
 #include "fuzz/seed_files.h"
+#include "platform/file_io.h"
 #include "sdf/attributes.h"
 #include "sdf/sdf_import.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"
+#include "x3p/zip_reader.h"
+#include "x3p/zip_writer.h"
 
 namespace {
 
@@ -191,6 +195,7 @@ TEST(TovrelInfo, BrokenFilesGiveTheErrorName) {
        "ERR_BAD_PARAM"},
       {"short-dat", testing_support::read_text(c.dat).substr(0, 500), "ERR_PREMATURE_EOF"},
       {"bad-intensity", bad_intensity, tovrel_error.substr(0, tovrel_error.size() - 1)},
+      {"cut-zip", "PK\x03\x04 and no more", "ERR_CORRUPT_DATA_FILE"},
   };
   for (const Case& k : cases) {
     std::string path = dir.file(k.name);
@@ -209,6 +214,34 @@ TEST(TovrelInfo, BrokenFilesGiveTheErrorName) {
   EXPECT_EQ(missing.status, INFO_READ_FAILED);
   EXPECT_EQ(missing.err, "tovrel-info: \"" + nowhere + "\": ERR_CANT_OPEN_FILE (" +
                              std::strerror(ENOENT) + ")\n");
+
+  // An x3p file whose sums are both wrong: listed, with a warning each.
+  const std::string x3p = dir.file("a.x3p"), wrong = dir.file("wrong.x3p");
+  ASSERT_EQ(run_program(testing_support::tovrel_exe(), {"-x", c.dat, x3p}).status, 0);
+  {
+    File in(u_fopen(x3p.c_str(), "rb")), out(u_fopen(wrong.c_str(), "wb"));
+    ZipReader zip;
+    ASSERT_EQ(zip.open(in.get()), ERR_NONE);
+    ZipWriter copy(out.get());
+    for (const ZipEntry& e : zip.entries()) {
+      std::string content;
+      ASSERT_EQ(zip.read_all(e, content, 1 << 20), ERR_NONE);
+      if (e.name == "md5checksum.hex") content[0] = content[0] == '0' ? '1' : '0';
+      if (e.name == "bindata/data.bin") content[7] ^= 1;
+      ASSERT_TRUE(copy.begin(e.name, content.size()));
+      ASSERT_TRUE(copy.write(content.data(), content.size()));
+    }
+    ASSERT_TRUE(copy.finish());
+  }
+  RunResult listed = run_program(info_exe(), {wrong});
+  EXPECT_EQ(listed.status, INFO_OK);
+  EXPECT_EQ(listed.err, "tovrel-info: \"" + wrong +
+                            "\": warning: the MD5 sum in md5checksum.hex is not the sum of "
+                            "main.xml\ntovrel-info: \"" +
+                            wrong +
+                            "\": warning: MD5ChecksumPointData in main.xml is not the sum of the "
+                            "point data\n");
+  EXPECT_NE(listed.out.find("phase data\n"), std::string::npos);
 
   // A trailer without the required fields is a note in the listing, not an
   // error (the import refuses it with its own message).
@@ -321,6 +354,26 @@ TEST(TovrelInfo, HeightParameters) {
   EXPECT_FALSE(std::getline(lines, line));
   RunResult text = run_program(info_exe(), {few});
   EXPECT_NE(text.out.find("  Sa:           undefined\n"), std::string::npos) << text.out;
+
+  // A map too large to keep is read twice, to the same parameters and scale.
+  Converted c = convert(dir, 2, 300, 200, 11);
+  MeasurementView view;
+  ASSERT_EQ(open_measurement(c.sdf.c_str(), &view), ERR_NONE);
+  InfoReport kept, read_again;
+  InfoOptions options;
+  options.image = dir.file("kept.png");
+  ASSERT_EQ(inspect_measurement(view, options, &kept), ERR_NONE);
+  options.keep_bytes = 0;
+  options.image = dir.file("read_again.png");
+  ASSERT_EQ(inspect_measurement(view, options, &read_again), ERR_NONE);
+  for (auto member : {&surface::HeightParameters::sa, &surface::HeightParameters::sq,
+                      &surface::HeightParameters::ssk, &surface::HeightParameters::sku,
+                      &surface::HeightParameters::sz})
+    EXPECT_NEAR(kept.parameters.*member, read_again.parameters.*member,
+                1e-12 * std::fabs(kept.parameters.*member));
+  EXPECT_EQ(kept.picture.low, read_again.picture.low);
+  EXPECT_EQ(kept.picture.high, read_again.picture.high);
+  EXPECT_EQ(read_bytes(dir.file("kept.png")), read_bytes(dir.file("read_again.png")));
 }
 
 // The text chunks of a PNG file, and its size.

@@ -152,7 +152,11 @@ TEST(X3p, OtherWritersFiles) {
                    {"pts/v.raw", bits},
                    {"md5checksum.hex", sums(xml)}});
   X3pContent x;
-  ASSERT_EQ(read_x3p_file(path.c_str(), x), ERR_NONE);
+  surface::RangeSink rows;  // the same heights as rows, for tovrel-info's inspection
+  ASSERT_EQ(read_x3p_file(path.c_str(), x, &rows), ERR_NONE);
+  EXPECT_EQ(rows.valid(), 5u);
+  EXPECT_EQ(rows.smallest(), -0.5);
+  EXPECT_EQ(rows.largest(), 6.5);
   EXPECT_FALSE(x.has_attributes);
   EXPECT_EQ(x.sums.main_xml, SumCheck::kAgrees);
   EXPECT_EQ(x.sums.point_data, SumCheck::kAgrees);
