@@ -19,10 +19,13 @@
 #include "datafile/data_writer.h"
 #include "errors/errors.h"
 #include "fuzz/seed_files.h"
+#include "platform/file_io.h"
 #include "sdf/attributes.h"
 #include "sdf/sdf_import.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"
+#include "x3p/zip_reader.h"
+#include "x3p/zip_writer.h"
 
 namespace {
 
@@ -191,6 +194,7 @@ TEST(TovrelInfo, BrokenFilesGiveTheErrorName) {
        "ERR_BAD_PARAM"},
       {"short-dat", testing_support::read_text(c.dat).substr(0, 500), "ERR_PREMATURE_EOF"},
       {"bad-intensity", bad_intensity, tovrel_error.substr(0, tovrel_error.size() - 1)},
+      {"cut-zip", "PK\x03\x04 and no more", "ERR_CORRUPT_DATA_FILE"},
   };
   for (const Case& k : cases) {
     std::string path = dir.file(k.name);
@@ -209,6 +213,34 @@ TEST(TovrelInfo, BrokenFilesGiveTheErrorName) {
   EXPECT_EQ(missing.status, INFO_READ_FAILED);
   EXPECT_EQ(missing.err, "tovrel-info: \"" + nowhere + "\": ERR_CANT_OPEN_FILE (" +
                              std::strerror(ENOENT) + ")\n");
+
+  // An x3p file whose sums are both wrong: listed, with a warning each.
+  const std::string x3p = dir.file("a.x3p"), wrong = dir.file("wrong.x3p");
+  ASSERT_EQ(run_program(testing_support::tovrel_exe(), {"-x", c.dat, x3p}).status, 0);
+  {
+    File in(u_fopen(x3p.c_str(), "rb")), out(u_fopen(wrong.c_str(), "wb"));
+    ZipReader zip;
+    ASSERT_EQ(zip.open(in.get()), ERR_NONE);
+    ZipWriter copy(out.get());
+    for (const ZipEntry& e : zip.entries()) {
+      std::string content;
+      ASSERT_EQ(zip.read_all(e, content, 1 << 20), ERR_NONE);
+      if (e.name == "md5checksum.hex") content[0] = content[0] == '0' ? '1' : '0';
+      if (e.name == "bindata/data.bin") content[7] ^= 1;
+      ASSERT_TRUE(copy.begin(e.name, content.size()));
+      ASSERT_TRUE(copy.write(content.data(), content.size()));
+    }
+    ASSERT_TRUE(copy.finish());
+  }
+  RunResult listed = run_program(info_exe(), {wrong});
+  EXPECT_EQ(listed.status, INFO_OK);
+  EXPECT_EQ(listed.err, "tovrel-info: \"" + wrong +
+                            "\": warning: the MD5 sum in md5checksum.hex is not the sum of "
+                            "main.xml\ntovrel-info: \"" +
+                            wrong +
+                            "\": warning: MD5ChecksumPointData in main.xml is not the sum of the "
+                            "point data\n");
+  EXPECT_NE(listed.out.find("phase data\n"), std::string::npos);
 
   // A trailer without the required fields is a note in the listing, not an
   // error (the import refuses it with its own message).
