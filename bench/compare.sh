@@ -130,6 +130,16 @@ for side in "$@"; do
     c=$(best "$work/catx.txt")
     printf '%-12s %10s %10s %8s %7s %11s %7s\n' "${side}x$side -x" "$t" "$c" "$(ratio "$t" "$c")" \
       "<= 2" "$(mib "$(peak "$work/convx.txt")")" "<= 64"
+    # The floor of -x: the MD5 sum of the point data, which no thread can
+    # share, as md5sum computes it over the whole file.
+    : >"$work/md5.txt"
+    i=0
+    while [ $i -lt "$runs" ]; do
+      measure "$work/md5.txt" /dev/null md5sum "$work/outx.x3p"
+      i=$((i + 1))
+    done
+    x3p_line="x3p $side: md5sum of its output alone $(best "$work/md5.txt") s (the one step that \
+cannot be split), $(ratio "$(best "$work/md5.txt")" "$c") x cat"
     rm -f "$work/outx.x3p"
   fi
 
@@ -154,6 +164,7 @@ ratio $(ratio "$g" "$(best "$work/info.txt")") (target >= 10)"
   fi
   rm -f "$in" "$work/out.sdf" "$work/copy.sdf"
 done
+[ -z "${x3p_line:-}" ] || { echo; echo "$x3p_line"; }
 [ -z "${import_line:-}" ] || { echo; echo "$import_line"; }
 
 # The tree: 100 folders of 100 small maps (64 x 64, 16 KB each), every file
