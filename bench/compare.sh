@@ -11,7 +11,10 @@
 #     and of `tovrel -r -u` over the finished tree against the first run;
 #   import: wall time of `tovrel-info out.sdf` against Gwyddion's loader
 #     (bench/gwyddion_load_only, or tests/interop/gwyddion_load, which also
-#     reads and checks the file itself), and tovrel-info's peak memory.
+#     reads and checks the file itself), and tovrel-info's peak memory;
+#   inspection: tovrel-info on the same SDF file with --no-parameters, by
+#     default (with the height parameters) and with --image, and what each
+#     adds.
 #
 # Each time is the best of RUNS runs (default 5), the two sides taking turns.
 # Peak memory comes from /usr/bin/time -v (Debian package time).
@@ -162,10 +165,37 @@ ratio $(ratio "$g" "$(best "$work/info.txt")") (target >= 10)"
       import_line="$import_line; no Gwyddion loader built"
     fi
   fi
+  if [ "$side" = 4096 ]; then
+    # tovrel-info's inspection of the same file: the listing and summary
+    # alone (--no-parameters), with the height parameters (the default), and
+    # with a picture too; the three take turns.
+    : >"$work/plain.txt"
+    : >"$work/params.txt"
+    : >"$work/image.txt"
+    i=0
+    while [ $i -lt "$runs" ]; do
+      measure "$work/plain.txt" /dev/null "$info" --no-parameters "$work/out.sdf"
+      measure "$work/params.txt" /dev/null "$info" "$work/out.sdf"
+      measure "$work/image.txt" /dev/null "$info" --image "$work/out.png" "$work/out.sdf"
+      i=$((i + 1))
+    done
+    p0=$(best "$work/plain.txt")
+    p1=$(best "$work/params.txt")
+    p2=$(best "$work/image.txt")
+    added() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%+.0f%%", (a - b) / b * 100; else print "-" }'; }
+    inspect_lines="inspection $side (tovrel-info on the SDF file): listing --no-parameters $p0 s, \
+peak $(mib "$(peak "$work/plain.txt")") MiB
+  parameters (default)  $p1 s, $(added "$p1" "$p0") over the listing (target <= +20%), \
+peak $(mib "$(peak "$work/params.txt")") MiB
+  --image               $p2 s, $(added "$p2" "$p1") over the parameters (target <= +50%), \
+peak $(mib "$(peak "$work/image.txt")") MiB"
+    rm -f "$work/out.png"
+  fi
   rm -f "$in" "$work/out.sdf" "$work/copy.sdf"
 done
 [ -z "${x3p_line:-}" ] || { echo; echo "$x3p_line"; }
 [ -z "${import_line:-}" ] || { echo; echo "$import_line"; }
+[ -z "${inspect_lines:-}" ] || { echo; echo "$inspect_lines"; }
 
 # The tree: 100 folders of 100 small maps (64 x 64, 16 KB each), every file
 # its own copy. tovrel -r converts it into a new folder; cp -r copies that

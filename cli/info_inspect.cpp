@@ -118,38 +118,12 @@ std::int32_t open_measurement(const char* path, MeasurementView* view) {
   return ERR_NONE;
 }
 
-namespace {
-
-// The plane from the first pass, unless the map is being kept: then it is
-// found from the kept map, on every processor.
-class PlaneUnlessKept final : public surface::HeightSink {
- public:
-  PlaneUnlessKept(const surface::MapCache& cache, surface::PlaneFit& plane)
-      : cache_(cache), plane_(plane) {}
-  void begin(const surface::MapGeometry& map) override {
-    fitting_ = !cache_.keeping();
-    plane_.begin(map);
-  }
-  void row(std::uint64_t y, const double* values, const std::uint8_t* missing) override {
-    if (fitting_) plane_.row(y, values, missing);
-  }
-  bool fitted() const { return fitting_; }
-
- private:
-  const surface::MapCache& cache_;
-  surface::PlaneFit& plane_;
-  bool fitting_ = false;
-};
-
-}  // namespace
-
 std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions& options,
                                  InfoReport* report) {
   *report = InfoReport{};
   surface::RangeSink range;
   surface::PlaneFit plane;
   surface::MapCache cache(kCacheBudget);
-  PlaneUnlessKept plane_unless_kept(cache, plane);
   surface::PictureGrid grid;
   surface::Percentiles percentiles(0.005, 0.995);
   const bool picture = !options.image.empty();
@@ -160,9 +134,8 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
     first.add(percentiles);
   }
   const bool second = options.parameters || picture;
-  // The cache begins first, so that the plane knows whether it keeps the map.
   if (second) first.add(cache);
-  if (options.parameters) first.add(plane_unless_kept);
+  if (options.parameters) first.add(plane);
   if (std::int32_t err = view.read(first)) return err;
   report->summary = summary_of(view, range);
   if (!second) return ERR_NONE;
@@ -171,25 +144,17 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
   const bool scaled = picture && percentiles.second_pass();
   if (cache.complete()) {
     if (scaled) {
-      percentiles.begin(cache.map());
-      cache.replay_rows(0, cache.map().height, percentiles);
+      percentiles = surface::replay_counting<surface::Percentiles>(
+          cache, 0, [&percentiles] { return percentiles; });
     }
     if (options.parameters) {
-      const double shift = cache.first_valid();
-      const surface::Plane p = surface::replay_in_blocks<surface::PlaneFit>(cache, 0, [shift] {
-                                 surface::PlaneFit fit;
-                                 fit.set_shift(shift);
-                                 return fit;
-                               }).plane();
+      const surface::Plane p = plane.plane();
       parameters = surface::replay_in_blocks<surface::ResidualMoments>(cache, 0, [&p] {
                      return surface::ResidualMoments(p);
                    }).parameters();
     }
   } else if (options.parameters || scaled) {
-    // A map too large to keep is read again: once more for the plane when the
-    // first pass could not find it.
-    if (options.parameters && !plane_unless_kept.fitted())
-      if (std::int32_t err = view.read(plane)) return err;
+    // A map too large to keep is read again.
     surface::ResidualMoments moments(plane.plane());
     surface::HeightFanout again;
     if (options.parameters) again.add(moments);

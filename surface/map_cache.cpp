@@ -53,15 +53,6 @@ void MapCache::row(std::uint64_t y, const double* values, const std::uint8_t* mi
   ++rows_;
 }
 
-double MapCache::first_valid() const {
-  const std::uint64_t n = rows_ * map_.width;
-  for (std::uint64_t i = 0; i < n; ++i) {
-    if (whole_ && whole_values_[i] != kMissing) return whole_values_[i];
-    if (!whole_ && !std::isnan(values_[i])) return values_[i];
-  }
-  return 0;
-}
-
 void MapCache::replay_rows(std::uint64_t first, std::uint64_t last, HeightSink& sink) const {
   const int w = static_cast<int>(map_.width);
   std::vector<double> values(map_.width);

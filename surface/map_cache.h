@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "platform/memory.h"
@@ -26,8 +27,6 @@ class MapCache final : public HeightSink {
   // Every row was kept.
   bool complete() const { return keeping_ && rows_ == map_.height; }
   const MapGeometry& map() const { return map_; }
-  // The first valid value, row after row (0 when there is none).
-  double first_valid() const;
   // Hands rows [first, last) of a complete map to `sink` (without begin).
   void replay_rows(std::uint64_t first, std::uint64_t last, HeightSink& sink) const;
 
@@ -66,6 +65,28 @@ S replay_in_blocks(const MapCache& cache, int threads, Make make) {
   all.begin(cache.map());
   for (const S& part : parts) all.merge(part);
   return all;
+}
+
+// Runs a sink of type S over a complete map on `threads` threads, one sink a
+// thread, `make()` making them, merged in thread order: for sinks whose
+// merge does not depend on how the rows were split (counts).
+template <class S, class Make>
+S replay_counting(const MapCache& cache, int threads, Make make) {
+  constexpr std::uint64_t kBlockRows = 64;
+  const std::uint64_t rows = cache.map().height;
+  const int n = u_working_threads(threads);
+  std::vector<S> parts;
+  parts.reserve(static_cast<std::size_t>(n));
+  for (int t = 0; t < n; ++t) parts.push_back(make());
+  for (S& part : parts) part.begin(cache.map());
+  std::atomic<std::uint64_t> next{0};
+  u_run_threads(n, [&](int t) {
+    for (std::uint64_t b; (b = next.fetch_add(1)) * kBlockRows < rows;)
+      cache.replay_rows(b * kBlockRows, std::min(rows, (b + 1) * kBlockRows),
+                        parts[static_cast<std::size_t>(t)]);
+  });
+  for (std::size_t t = 1; t < parts.size(); ++t) parts[0].merge(parts[t]);
+  return std::move(parts[0]);
 }
 
 }  // namespace surface

@@ -42,11 +42,7 @@ void RangeSink::row(std::uint64_t, const double* values, const std::uint8_t* mis
 }
 
 void PlaneFit::begin(const MapGeometry& map) {
-  const bool preset = preset_;
-  const double shift = shift_;
   *this = PlaneFit{};
-  preset_ = have_shift_ = preset;
-  shift_ = shift;
   width_ = map.width;
   xc_ = (static_cast<double>(map.width) - 1) / 2;
   yc_ = (static_cast<double>(map.height) - 1) / 2;
@@ -108,21 +104,6 @@ void PlaneFit::row(std::uint64_t y, const double* values, const std::uint8_t* mi
   sz_.add(rsz);
   sxz_.add(rsxz);
   syz_.add(yd * rsz);
-}
-
-void PlaneFit::merge(const PlaneFit& o) {
-  if (o.n_ == 0) return;
-  if (n_ == 0) have_shift_ = o.have_shift_, shift_ = o.shift_;
-  n_ += o.n_;
-  for (auto [a, b] : {std::pair{&sx_, &o.sx_},
-                      {&sy_, &o.sy_},
-                      {&sxx_, &o.sxx_},
-                      {&syy_, &o.syy_},
-                      {&sxy_, &o.sxy_},
-                      {&sz_, &o.sz_},
-                      {&sxz_, &o.sxz_},
-                      {&syz_, &o.syz_}})
-    a->add(*b);
 }
 
 Plane PlaneFit::plane() const {

@@ -40,18 +40,12 @@ struct Plane {
 // the map, the plane is level across it.
 class PlaneFit final : public HeightSink {
  public:
-  // The value the sums are kept about: the first valid one unless given
-  // (the blocks of one map must share it to be merged).
-  void set_shift(double shift) { preset_ = true, shift_ = shift; }
   void begin(const MapGeometry& map) override;
   void row(std::uint64_t y, const double* values, const std::uint8_t* missing) override;
   std::uint64_t valid() const { return n_; }
   Plane plane() const;
-  // Adds the sums of another part of the same map, with the same shift.
-  void merge(const PlaneFit& other);
 
  private:
-  bool preset_ = false;
   std::uint64_t width_ = 0;
   double xc_ = 0, yc_ = 0;  // the middle of the map
   bool have_shift_ = false;

@@ -82,11 +82,22 @@ void Percentiles::begin(const MapGeometry& map) {
 
 void Percentiles::row(std::uint64_t, const double* values, const std::uint8_t* missing) {
   if (pass_ == 0) {
+    // Neighbours mostly share a bin: counted as runs, a bin is touched once
+    // a run.
+    std::uint32_t bin = 0;
+    std::uint64_t run = 0;
     for (std::uint64_t i = 0; i < width_; ++i) {
       if (missing[i]) continue;
-      ++coarse_[sort_key(values[i]) >> 16];
+      const std::uint32_t b = sort_key(values[i]) >> 16;
+      if (b != bin) {
+        coarse_[bin] += run;
+        bin = b;
+        run = 0;
+      }
+      ++run;
       ++valid_;
     }
+    coarse_[bin] += run;
     return;
   }
   for (std::uint64_t i = 0; i < width_; ++i) {
@@ -106,6 +117,12 @@ bool Percentiles::second_pass() {
   }
   pass_ = 1;
   return true;
+}
+
+void Percentiles::merge(const Percentiles& other) {
+  for (int k = 0; k < 2; ++k)
+    for (std::size_t i = 0; i < fine_[k].size() && i < other.fine_[k].size(); ++i)
+      fine_[k][i] += other.fine_[k][i];
 }
 
 double Percentiles::value(int k) const {

@@ -27,6 +27,9 @@ class Percentiles final : public HeightSink {
   // After the first pass: prepares the second (false when there is no valid
   // value, and so nothing to find).
   bool second_pass();
+  // Adds the second pass's counts of another part of the same map (counts
+  // add up in any order).
+  void merge(const Percentiles& other);
   // After the second pass: the two values.
   double low() const { return value(0); }
   double high() const { return value(1); }
