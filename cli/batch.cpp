@@ -44,8 +44,8 @@ struct Job {
   std::string name;
   const CommandArg* given = nullptr;
   std::uint32_t folder = 0;  // its output folder (and a walked file's own)
-  std::int64_t size = 0;
-  int status = -1;  // -1 until it is done; set already for a failure found while planning
+  EntryInfo info;            // as planning found the input
+  int status = -1;           // -1 until it is done; set already for a failure found while planning
 };
 
 // "dir/name" for messages.
@@ -158,7 +158,7 @@ void Batch::add_file(const CommandArg* given, std::string name, std::uint32_t fo
   job.name = std::move(name);
   job.given = given;
   job.folder = folder;
-  job.size = info.size;
+  job.info = info;
   // Under -r a data file is known by its magic number; anything else is
   // skipped and counted. A file that cannot be read is left to the
   // conversion, which tells why.
@@ -331,7 +331,12 @@ void Batch::convert(Job& job, std::size_t worker, Progress& progress) {
   const CommandArg in = input_of(job), out = output_of(job);
   Messages m(console_, true);
   FileResult result;
-  if (const int error = make_folder(job.folder)) {
+  // The output's folders are made only for an input that is there. What
+  // planning found is used, not asked again: on a tree of small files every
+  // call to the system counts.
+  const EntryInfo& source = job.info;
+  int error = 0;
+  if (source.kind == EntryKind::kFile && (error = make_folder(job.folder)) != 0) {
     const Folder& f = folders_[job.folder];
     m.print("Unable to convert \"%s\" to \"%s\" because...\n", in.shown.c_str(), out.shown.c_str());
     m.print("\tthe folder \"%s\" could not be made: %s\n", f.out.shown.c_str(),
@@ -339,10 +344,10 @@ void Batch::convert(Job& job, std::size_t worker, Progress& progress) {
     result.status = EXIT_WRITE_FAILED;
     result.error = std::strerror(error);
   } else {
-    result.status = convert_one(in, out, opt_, m, result, progress.counter(worker));
+    result.status = convert_one(in, out, opt_, m, result, progress.counter(worker), &source);
   }
   job.status = result.status;
-  progress.file_done(worker, job.size);
+  progress.file_done(worker, job.info.size);
   if (result.up_to_date)
     ++up_to_date_;
   else
@@ -351,7 +356,7 @@ void Batch::convert(Job& job, std::size_t worker, Progress& progress) {
     const char* status = result.up_to_date                 ? "up to date"
                          : result.status == EXIT_CONVERTED ? "converted"
                                                            : "failed";
-    report_.write(in.shown, out.shown, status, result.error, job.size, result.bytes_out,
+    report_.write(in.shown, out.shown, status, result.error, job.info.size, result.bytes_out,
                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
 }
@@ -399,10 +404,11 @@ int Batch::run() {
   for (std::size_t i = 0; i < jobs_.size(); ++i) {
     if (jobs_[i].status >= 0) continue;
     order.push_back(static_cast<std::uint32_t>(i));
-    bytes += jobs_[i].size;
+    bytes += jobs_[i].info.size;
   }
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::uint32_t a, std::uint32_t b) { return jobs_[a].size > jobs_[b].size; });
+  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return jobs_[a].info.size > jobs_[b].info.size;
+  });
 
   // One file a thread; the thread cap also bounds the temporary files a
   // signal handler removes.

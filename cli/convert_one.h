@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/driver.h"
+#include "platform/directory.h"
 
 struct Options {
   std::vector<const CommandArg*> names;
@@ -73,9 +74,11 @@ struct FileResult {
 
 // Checks and converts `input` into `output`, printing the messages of the
 // conversion; returns the exit status. `progress`, when given, counts the
-// input's bytes as the conversion gets through them.
+// input's bytes as the conversion gets through them. `source`, when given,
+// is what the caller found the input to be a moment ago.
 int convert_one(const CommandArg& input, const CommandArg& output, const Options& opt, Messages& m,
-                FileResult& result, std::atomic<std::int64_t>* progress = nullptr);
+                FileResult& result, std::atomic<std::int64_t>* progress = nullptr,
+                const EntryInfo* source = nullptr);
 
 // True when the file starts with the magic number of a binary data file (as
 // measurement_kind tells it).

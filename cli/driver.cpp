@@ -243,7 +243,7 @@ void Messages::print(const char* format, ...) {
 }
 
 int convert_one(const CommandArg& input, const CommandArg& output, const Options& opt, Messages& m,
-                FileResult& result, std::atomic<std::int64_t>* progress) {
+                FileResult& result, std::atomic<std::int64_t>* progress, const EntryInfo* known) {
   const char* in = input.value.c_str();
   const char* out = output.value.c_str();
   auto unable = [&] {
@@ -255,7 +255,7 @@ int convert_one(const CommandArg& input, const CommandArg& output, const Options
     result.error = error;
     return status;
   };
-  const EntryInfo source = u_entry_info(in);
+  const EntryInfo source = known ? *known : u_entry_info(in);
   if (source.kind != EntryKind::kFile) {
     unable();
     m.print("\t\"%s\" does not exist\n", input.shown.c_str());
@@ -319,7 +319,7 @@ int convert_one(const CommandArg& input, const CommandArg& output, const Options
   if (!opt.quiet)
     m.print("Conversion from \"%s\" to \"%s\" successful\n", input.shown.c_str(),
             output.shown.c_str());
-  result.bytes_out = u_entry_info(out).size;
+  if (opt.report) result.bytes_out = u_entry_info(out).size;
   return EXIT_CONVERTED;
 }
 

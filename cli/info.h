@@ -92,6 +92,9 @@ struct InfoOptions {
   std::string image;         // the PNG to write (library path), empty for none
   std::string image_shown;   // its name as typed
   std::string source_shown;  // the file's name as typed, for the picture's title
+  // A map of at most this many bytes is kept for the second pass; a larger
+  // one is read again. 256 MiB: an 8192 x 8192 map of whole numbers.
+  std::size_t keep_bytes = std::size_t{256} << 20;
 };
 
 // Reads the map of `view` once or twice and fills `report`: the summary

@@ -20,10 +20,6 @@
 
 namespace {
 
-// A map of at most this many bytes is kept for the second pass instead of
-// being read again: a 8192 x 8192 map of whole numbers.
-constexpr std::size_t kCacheBudget = std::size_t{256} << 20;
-
 // The phase block of a binary data file, a row at a time.
 std::int32_t read_data_rows(const std::string& path, surface::HeightSink& sink) {
   Header h{};
@@ -123,7 +119,7 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
   *report = InfoReport{};
   surface::RangeSink range;
   surface::PlaneFit plane;
-  surface::MapCache cache(kCacheBudget);
+  surface::MapCache cache(options.keep_bytes);
   surface::PictureGrid grid;
   surface::Percentiles percentiles(0.005, 0.995);
   const bool picture = !options.image.empty();

@@ -67,7 +67,7 @@ std::int32_t read_ascii_header(LineReader& lines, SdfHeader& s) {
       if (key == "XSCALE") s.x_scale = d;
       if (key == "YSCALE") s.y_scale = d;
       if (key == "ZSCALE") s.z_scale = d;
-      if (key == "ZRESOLUTION") s.z_resolution = d;
+      if (key == "ZRESOLUTION") s.z_resolution = s.z_resolution_written = d;
     } else if (key == "COMPRESSION") {
       s.compression = v == "RRL" || v == "1";
     } else if (key == "DATATYPE") {

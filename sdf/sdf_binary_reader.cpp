@@ -27,6 +27,7 @@ std::int32_t read_binary_header(std::FILE* f, SdfHeader& s) {
   if (!read(&s.compression, 1) || !read(&s.data_type, 1) || !read(&s.check_type, 1))
     return ERR_PREMATURE_EOF;
   if (s.data_type >= kDataTypes.size()) return ERR_BAD_PARAM;
+  s.z_resolution_written = s.z_resolution;
   if (!(s.z_resolution > 0)) s.z_resolution = kDefaultZResolution;
   return ERR_NONE;
 }

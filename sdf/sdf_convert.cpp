@@ -157,6 +157,11 @@ std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,
   // The buffers are taken, the data offset found and a block cut short
   // noticed before the output is created.
   DataSection data(input.get(), count, progress);
+  // What is not read (the header, the intensity block) counts as gone
+  // through at once, so that the count ends at the file's size.
+  if (const std::int64_t size = progress ? u_file_size(input.get()) : 0;
+      size > static_cast<std::int64_t>(count) * 4)
+    progress->fetch_add(size - static_cast<std::int64_t>(count) * 4);
   if (count > 0) {
     if (!data.prepare(threads)) return ERR_NO_MEM;
     if (std::int32_t err = data.find_offset(start)) return err;

@@ -21,9 +21,9 @@
 // threads that read, format and write the values, the calling one included
 // (the text still goes out in order): 1 does everything on the calling
 // thread, 0 takes one a processor, at most kMaxThreads (threads.h).
-// `progress`, when given, grows by the bytes of the phase block as they are
-// gone through (half in each pass), for a caller that shows how far the
-// conversion got.
+// `progress`, when given, grows by the input's bytes as the conversion gets
+// through them (the phase block half in each pass, the rest at once) up to
+// the file's size, for a caller that shows how far it got.
 [[nodiscard]] std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,
                                              ConvertStage* stage = nullptr, int threads = 0,
                                              SdfForm form = SdfForm::kAscii,

@@ -190,7 +190,7 @@ std::int32_t SdfInspection::open(const char* path) {
                 s.x_scale,
                 s.y_scale,
                 s.z_scale,
-                s.z_resolution,
+                s.z_resolution_written,
                 s.compression,
                 s.data_type,
                 s.check_type};

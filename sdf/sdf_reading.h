@@ -108,6 +108,7 @@ struct SdfHeader {
   double y_scale = 0;
   double z_scale = 0;
   double z_resolution = 0;
+  double z_resolution_written = 0;  // before a binary file's default for none
   std::uint8_t compression = 0;
   std::uint8_t data_type = 0;
   std::uint8_t check_type = 0;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -353,6 +354,26 @@ TEST(TovrelInfo, HeightParameters) {
   EXPECT_FALSE(std::getline(lines, line));
   RunResult text = run_program(info_exe(), {few});
   EXPECT_NE(text.out.find("  Sa:           undefined\n"), std::string::npos) << text.out;
+
+  // A map too large to keep is read twice, to the same parameters and scale.
+  Converted c = convert(dir, 2, 300, 200, 11);
+  MeasurementView view;
+  ASSERT_EQ(open_measurement(c.sdf.c_str(), &view), ERR_NONE);
+  InfoReport kept, read_again;
+  InfoOptions options;
+  options.image = dir.file("kept.png");
+  ASSERT_EQ(inspect_measurement(view, options, &kept), ERR_NONE);
+  options.keep_bytes = 0;
+  options.image = dir.file("read_again.png");
+  ASSERT_EQ(inspect_measurement(view, options, &read_again), ERR_NONE);
+  for (auto member : {&surface::HeightParameters::sa, &surface::HeightParameters::sq,
+                      &surface::HeightParameters::ssk, &surface::HeightParameters::sku,
+                      &surface::HeightParameters::sz})
+    EXPECT_NEAR(kept.parameters.*member, read_again.parameters.*member,
+                1e-12 * std::fabs(kept.parameters.*member));
+  EXPECT_EQ(kept.picture.low, read_again.picture.low);
+  EXPECT_EQ(kept.picture.high, read_again.picture.high);
+  EXPECT_EQ(read_bytes(dir.file("kept.png")), read_bytes(dir.file("read_again.png")));
 }
 
 // The text chunks of a PNG file, and its size.

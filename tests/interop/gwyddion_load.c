@@ -17,7 +17,7 @@
  * The third form compares the height parameters tovrel-info lists for a
  * binary SDF file with Gwyddion's: the plane fitted through the valid points
  * and taken away, then the statistics of the valid points (Gwyddion gives
- * the excess kurtosis, Sku less 3), to a relative 1e-9.
+ * the excess kurtosis, Sku less 3), to a relative 1e-9; and the size.
  *
  * Exit status 0 when everything agrees, 1 otherwise. */
 #include <app/data-browser.h>
@@ -153,6 +153,9 @@ static int compare_parameters(const char* info, const char* path) {
     char name[16];
     double value;
     if (sscanf(line, " %15[A-Za-z]: %lf", name, &value) != 2) continue;
+    if ((strcmp(name, "width") == 0 && value != xres) ||
+        (strcmp(name, "height") == 0 && value != yres))
+      ++bad, fprintf(stderr, "%s %g, Gwyddion %d x %d\n", name, value, xres, yres);
     for (i = 0; i < 7; ++i)
       if (strcmp(name, names[i]) == 0) ours[i] = value, found[i] = 1;
   }
