@@ -10,6 +10,7 @@
 #include "fuzz/fuzz_support.h"
 #include "platform/byte_order.h"
 #include "sdf/sdf_import.h"
+#include "sdf/sdf_inspect.h"
 
 namespace fuzz {
 
@@ -140,6 +141,21 @@ void check_sdf_import(const std::uint8_t* data, std::size_t size, SdfForm form) 
   intensity.width = 3;  // cleared on success only
   PhaseRecord phase;
   std::int32_t code = read_sdf_file(path.c_str(), swinfo.data(), tail.data(), &intensity, &phase);
+
+  // tovrel-info's inspection reads what the import reads (and more), with no
+  // more valid points; anything else gets a defined code.
+  SdfInspection look;
+  surface::RangeSink range;
+  std::int32_t seen = look.open(path.c_str());
+  if (seen == ERR_NONE) seen = look.read(range);
+  FUZZ_CHECK(seen == ERR_NONE || defined_import_code(seen));
+  if (code == ERR_NONE) {
+    FUZZ_CHECK(seen == ERR_NONE);
+    std::uint64_t valid = 0;
+    for (std::int32_t i = 0; i < phase.count; ++i) valid += phase.data[i] != kInvalidPhase;
+    FUZZ_CHECK(range.valid() <= valid);
+  }
+
   if (code != ERR_NONE) {
     FUZZ_CHECK(defined_import_code(code));
     // Nothing the caller gave is changed and nothing stays allocated.
