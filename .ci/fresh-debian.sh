@@ -113,8 +113,14 @@ echo "debootstrap: $((SECONDS - step_start)) s"
 printf 'deb %s\n' "${sources[@]}" >"$root/etc/apt/sources.list"
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
 
-mount -t proc proc "$root/proc" && mounts+=("$root/proc")
-mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm" && mounts+=("$root/dev/shm")
+# What a booted machine has: /proc, shared memory and pseudo-terminals (a
+# private instance: the root's /dev/ptmx opens the one in its dev/pts).
+mount -t proc proc "$root/proc"
+mounts+=("$root/proc")
+mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
+mounts+=("$root/dev/shm")
+mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts "$root/dev/pts"
+mounts+=("$root/dev/pts")
 
 # A clean clone of the commit that is checked out here.
 git clone -q --no-hardlinks "$repo" "$root/root/tovrel"

@@ -16,7 +16,9 @@
 #     default (with the height parameters) and with --image, and what each
 #     adds.
 #
-# Each time is the best of RUNS runs (default 5), the two sides taking turns.
+# Each time is the median of RUNS runs (default 5), the two sides taking
+# turns, with the spread of the runs (fastest-slowest) beside it; ratios are
+# of the medians.
 # Peak memory comes from /usr/bin/time -v (Debian package time).
 #
 #   bench/compare.sh [-b BUILD_DIR] [-d WORK_DIR] [-r RUNS] [SIDE...]
@@ -75,7 +77,13 @@ measure() {
   echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }') \
 $(cat "$work/time.txt")" >>"$out"
 }
-best() { sort -n "$1" | head -n 1 | cut -d' ' -f1; }
+# median FILE: the median time; spread FILE: the fastest and slowest runs.
+median() {
+  sort -n "$1" | awk '{ t[NR] = $1 } END { printf "%.3f", NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
+}
+spread() { sort -n "$1" | awk '{ t[NR] = $1 } END { printf "%.3f-%.3f", t[1], t[NR] }'; }
+# timing FILE: "median (fastest-slowest)".
+timing() { echo "$(median "$1") ($(spread "$1"))"; }
 peak() { sort -n -k2 "$1" | tail -n 1 | cut -d' ' -f2; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
@@ -84,7 +92,8 @@ echo "tovrel compare: $(date -u '+%Y-%m-%d %H:%M UTC'), $(uname -srm)"
 echo "cpu: $(grep -m1 'model name' /proc/cpuinfo 2>/dev/null | cut -d: -f2 | sed 's/^ //'), \
 $(getconf _NPROCESSORS_ONLN) processors, runs: $runs"
 echo
-printf '%-12s %10s %10s %8s %7s %11s %7s\n' conversion "tovrel s" "cat s" ratio target "peak MiB" target
+row() { printf '%-12s %20s %20s %6s %6s %9s %6s\n' "$@"; }
+row conversion "tovrel s" "cat s" ratio target "peak MiB" target
 for side in "$@"; do
   in=$work/in$side.dat
   "$gen" -w "$side" -h "$side" "$in"
@@ -97,9 +106,8 @@ for side in "$@"; do
     measure "$work/cat.txt" "$work/copy.sdf" cat "$work/out.sdf"
     i=$((i + 1))
   done
-  t=$(best "$work/conv.txt")
-  c=$(best "$work/cat.txt")
-  printf '%-12s %10s %10s %8s %7s %11s %7s\n' "${side}x$side" "$t" "$c" "$(ratio "$t" "$c")" "<= 2" \
+  row "${side}x$side" "$(timing "$work/conv.txt")" "$(timing "$work/cat.txt")" \
+    "$(ratio "$(median "$work/conv.txt")" "$(median "$work/cat.txt")")" "<= 2" \
     "$(mib "$(peak "$work/conv.txt")")" "<= 64"
 
   if [ "$side" = 4096 ]; then
@@ -113,10 +121,9 @@ for side in "$@"; do
       measure "$work/catb.txt" "$work/copy.sdf" cat "$work/outb.sdf"
       i=$((i + 1))
     done
-    t=$(best "$work/convb.txt")
-    c=$(best "$work/catb.txt")
-    printf '%-12s %10s %10s %8s %7s %11s %7s\n' "${side}x$side -b" "$t" "$c" "$(ratio "$t" "$c")" \
-      "<= 2" "$(mib "$(peak "$work/convb.txt")")" "<= 64"
+    row "${side}x$side -b" "$(timing "$work/convb.txt")" "$(timing "$work/catb.txt")" \
+      "$(ratio "$(median "$work/convb.txt")" "$(median "$work/catb.txt")")" "<= 2" \
+      "$(mib "$(peak "$work/convb.txt")")" "<= 64"
     rm -f "$work/outb.sdf"
 
     # The x3p file (-x), against cat of its own output.
@@ -129,10 +136,19 @@ for side in "$@"; do
       measure "$work/catx.txt" "$work/copy.sdf" cat "$work/outx.x3p"
       i=$((i + 1))
     done
-    t=$(best "$work/convx.txt")
-    c=$(best "$work/catx.txt")
-    printf '%-12s %10s %10s %8s %7s %11s %7s\n' "${side}x$side -x" "$t" "$c" "$(ratio "$t" "$c")" \
-      "<= 2" "$(mib "$(peak "$work/convx.txt")")" "<= 64"
+    row "${side}x$side -x" "$(timing "$work/convx.txt")" "$(timing "$work/catx.txt")" \
+      "$(ratio "$(median "$work/convx.txt")" "$(median "$work/catx.txt")")" "<= 2" \
+      "$(mib "$(peak "$work/convx.txt")")" "<= 64"
+    # The floor of -x: the MD5 sum of the point data, which no thread can
+    # share, as md5sum computes it over the whole file.
+    : >"$work/md5.txt"
+    i=0
+    while [ $i -lt "$runs" ]; do
+      measure "$work/md5.txt" /dev/null md5sum "$work/outx.x3p"
+      i=$((i + 1))
+    done
+    x3p_line="x3p $side: md5sum of its output alone $(timing "$work/md5.txt") s (the one step \
+that cannot be split), $(ratio "$(median "$work/md5.txt")" "$(median "$work/catx.txt")") x cat"
     rm -f "$work/outx.x3p"
   fi
 
@@ -145,12 +161,12 @@ for side in "$@"; do
       [ -z "$gwy" ] || measure "$work/gwy.txt" /dev/null "$gwy" "$work/out.sdf"
       i=$((i + 1))
     done
-    import_line="import $side: tovrel-info $(best "$work/info.txt") s, \
+    import_line="import $side: tovrel-info $(timing "$work/info.txt") s, \
 peak $(mib "$(peak "$work/info.txt")") MiB (target <= phase array $((side * side * 4 / 1048576)) + 16 MiB)"
     if [ -n "$gwy" ]; then
-      g=$(best "$work/gwy.txt")
-      import_line="$import_line; $(basename "$gwy") $g s, peak $(mib "$(peak "$work/gwy.txt")") MiB; \
-ratio $(ratio "$g" "$(best "$work/info.txt")") (target >= 10)"
+      import_line="$import_line; $(basename "$gwy") $(timing "$work/gwy.txt") s, \
+peak $(mib "$(peak "$work/gwy.txt")") MiB; \
+ratio $(ratio "$(median "$work/gwy.txt")" "$(median "$work/info.txt")") (target >= 10)"
     else
       import_line="$import_line; no Gwyddion loader built"
     fi
@@ -183,6 +199,7 @@ peak $(mib "$(peak "$work/image.txt")") MiB"
   fi
   rm -f "$in" "$work/out.sdf" "$work/copy.sdf"
 done
+[ -z "${x3p_line:-}" ] || { echo; echo "$x3p_line"; }
 [ -z "${import_line:-}" ] || { echo; echo "$import_line"; }
 [ -z "${inspect_lines:-}" ] || { echo; echo "$inspect_lines"; }
 
@@ -210,13 +227,13 @@ while [ $i -lt "$runs" ]; do
   measure "$work/tree_update.txt" /dev/null "$tovrel" -r -u "$tree/src" "$tree/out"
   i=$((i + 1))
 done
-t=$(best "$work/tree_conv.txt")
-c=$(best "$work/tree_cp.txt")
-u=$(best "$work/tree_update.txt")
+t=$(median "$work/tree_conv.txt")
 echo
-printf '%-22s %10s %10s %8s %7s %11s\n' tree "tovrel s" "cp -r s" ratio target "peak MiB"
-printf '%-22s %10s %10s %8s %7s %11s\n' "10000 files -r" "$t" "$c" "$(ratio "$t" "$c")" "<= 1.5" \
+printf '%-16s %20s %20s %6s %6s %9s\n' tree "tovrel s" "cp -r s" ratio target "peak MiB"
+printf '%-16s %20s %20s %6s %6s %9s\n' "10000 files -r" "$(timing "$work/tree_conv.txt")" \
+  "$(timing "$work/tree_cp.txt")" "$(ratio "$t" "$(median "$work/tree_cp.txt")")" "<= 1.5" \
   "$(mib "$(peak "$work/tree_conv.txt")")"
-echo "-r -u over the finished tree: $u s, $(ratio "$u" "$t") of the first run (target: a small \
-fraction), peak $(mib "$(peak "$work/tree_update.txt")") MiB"
+echo "-r -u over the finished tree: $(timing "$work/tree_update.txt") s, \
+$(ratio "$(median "$work/tree_update.txt")" "$t") of the first run (target: a small fraction), \
+peak $(mib "$(peak "$work/tree_update.txt")") MiB"
 rm -rf "$tree"

@@ -140,31 +140,38 @@ class DataSection : private ChunkJob {
 
 }  // namespace
 
+std::int32_t open_phase_block(const char* in, PhaseBlock& block) {
+  if (std::int32_t err =
+          open_data_file(in, &block.header, &block.phase, &block.start, &block.input))
+    return err;
+  const std::int32_t count = std::int32_t{block.phase.width} * std::int32_t{block.phase.height};
+  block.count = count > 0 ? static_cast<std::size_t>(count) : 0;
+  return ERR_NONE;
+}
+
 std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,
                                ConvertStage* stage_out, int threads, SdfForm form,
                                std::atomic<std::int64_t>* progress) {
   ConvertStage unused = ConvertStage::kNone;
   ConvertStage& stage = stage_out ? *stage_out : unused;
   stage = ConvertStage::kRead;
-  Header header{};
-  PhaseRecord phase;
-  std::int64_t start = 0;
-  File input;
-  if (std::int32_t err = open_data_file(in, &header, &phase, &start, &input)) return err;
-  const std::int32_t signed_count = std::int32_t{phase.width} * std::int32_t{phase.height};
-  const std::size_t count = signed_count > 0 ? static_cast<std::size_t>(signed_count) : 0;
+  PhaseBlock block;
+  if (std::int32_t err = open_phase_block(in, block)) return err;
+  const Header& header = block.header;
+  const PhaseRecord& phase = block.phase;
+  const std::size_t count = block.count;
 
   // The buffers are taken, the data offset found and a block cut short
   // noticed before the output is created.
-  DataSection data(input.get(), count, progress);
+  DataSection data(block.input.get(), count, progress);
   // What is not read (the header, the intensity block) counts as gone
   // through at once, so that the count ends at the file's size.
-  if (const std::int64_t size = progress ? u_file_size(input.get()) : 0;
+  if (const std::int64_t size = progress ? u_file_size(block.input.get()) : 0;
       size > static_cast<std::int64_t>(count) * 4)
     progress->fetch_add(size - static_cast<std::int64_t>(count) * 4);
   if (count > 0) {
     if (!data.prepare(threads)) return ERR_NO_MEM;
-    if (std::int32_t err = data.find_offset(start)) return err;
+    if (std::int32_t err = data.find_offset(block.start)) return err;
   }
   return write_sdf_output(out, mode, form, header, phase, data.offset(), stage,
                           [&](std::FILE* f, ConvertStage& side) -> std::int32_t {

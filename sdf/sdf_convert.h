@@ -4,8 +4,26 @@
 #include <atomic>
 #include <cstdint>
 
+#include "datafile/header.h"
+#include "datafile/records.h"
+#include "platform/file_io.h"
 #include "platform/output_file.h"
 #include "sdf/sdf_output.h"
+
+// A binary data file opened for a streamed conversion: its header, the
+// phase block's geometry (no values), where the block starts in the file,
+// the open file and the number of values in the block.
+struct PhaseBlock {
+  Header header{};
+  PhaseRecord phase;
+  std::int64_t start = 0;
+  File input;
+  std::size_t count = 0;
+};
+
+// Opens `in` with open_data_file (datafile/reader.h), refusing every file
+// that read_data_file refuses, with the same code.
+[[nodiscard]] std::int32_t open_phase_block(const char* in, PhaseBlock& block);
 
 // Writes the SDF file that read_data_file(in, ...) followed by
 // sdf_export(out, ..., mode) (or sdf_export_binary for the binary `form`)

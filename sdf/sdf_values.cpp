@@ -129,9 +129,6 @@ bool to_phase(double x, std::int32_t& out) {
   return true;
 }
 
-// (the value itself for the integer types, the unsigned bits for ULONGINT,
-// the float's bits for FLOAT) until it is rescaled.
-
 // The value of a stored pattern, false for the type's invalid-point marker
 // (and for a NaN, which is no measurement either).
 bool stored_value(int type, std::int32_t s, double& v) {

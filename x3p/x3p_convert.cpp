@@ -207,15 +207,13 @@ std::int32_t convert_data_file_to_x3p(const char* in, const char* out, OutputMod
   ConvertStage unused = ConvertStage::kNone;
   ConvertStage& stage = stage_out ? *stage_out : unused;
   stage = ConvertStage::kRead;
-  Header header{};
-  PhaseRecord phase;
-  std::int64_t start = 0;
-  File input;
-  if (std::int32_t err = open_data_file(in, &header, &phase, &start, &input)) return err;
-  const std::int32_t signed_count = std::int32_t{phase.width} * std::int32_t{phase.height};
-  const std::size_t count = signed_count > 0 ? static_cast<std::size_t>(signed_count) : 0;
+  PhaseBlock block;
+  if (std::int32_t err = open_phase_block(in, block)) return err;
+  const Header& header = block.header;
+  const PhaseRecord& phase = block.phase;
+  const std::size_t count = block.count;
 
-  PointData data(input.get(), start, count);
+  PointData data(block.input.get(), block.start, count);
   if (count > 0) {
     if (!data.prepare(threads)) return ERR_NO_MEM;
     if (std::int32_t err = data.find_offset()) return err;
