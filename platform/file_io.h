@@ -25,11 +25,6 @@ std::string u_path_copy(const char* path);
 // True when `path` is null or names nothing: "" or a wide path without units.
 bool u_path_is_empty(const char* path);
 
-// A copy of a library path that holds all of it: a wide path's units and
-// its 0 unit too, which a plain std::string(path) would cut at the first
-// zero byte. For keeping a path beyond the caller's buffer.
-std::string u_path_copy(const char* path);
-
 // Builds a library path (mark 0xFEFF, little-endian units, a 0 unit at the
 // end) from UTF-8 text; empty when the text is not valid UTF-8.
 std::string u_wide_path_from_utf8(const std::string& utf8);
