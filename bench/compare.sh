@@ -185,15 +185,15 @@ ratio $(ratio "$(median "$work/gwy.txt")" "$(median "$work/info.txt")") (target 
       measure "$work/image.txt" /dev/null "$info" --image "$work/out.png" "$work/out.sdf"
       i=$((i + 1))
     done
-    p0=$(best "$work/plain.txt")
-    p1=$(best "$work/params.txt")
-    p2=$(best "$work/image.txt")
+    p0=$(median "$work/plain.txt")
+    p1=$(median "$work/params.txt")
+    p2=$(median "$work/image.txt")
     added() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%+.0f%%", (a - b) / b * 100; else print "-" }'; }
-    inspect_lines="inspection $side (tovrel-info on the SDF file): listing --no-parameters $p0 s, \
-peak $(mib "$(peak "$work/plain.txt")") MiB
-  parameters (default)  $p1 s, $(added "$p1" "$p0") over the listing (target <= +20%), \
+    inspect_lines="inspection $side (tovrel-info on the SDF file, medians): listing --no-parameters \
+$(timing "$work/plain.txt") s, peak $(mib "$(peak "$work/plain.txt")") MiB
+  parameters (default)  $(timing "$work/params.txt") s, $(added "$p1" "$p0") over the listing (target <= +20%), \
 peak $(mib "$(peak "$work/params.txt")") MiB
-  --image               $p2 s, $(added "$p2" "$p1") over the parameters (target <= +50%), \
+  --image               $(timing "$work/image.txt") s, $(added "$p2" "$p1") over the parameters (target <= +50%), \
 peak $(mib "$(peak "$work/image.txt")") MiB"
     rm -f "$work/out.png"
   fi
