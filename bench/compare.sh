@@ -139,6 +139,16 @@ for side in "$@"; do
     row "${side}x$side -x" "$(timing "$work/convx.txt")" "$(timing "$work/catx.txt")" \
       "$(ratio "$(median "$work/convx.txt")" "$(median "$work/catx.txt")")" "<= 2" \
       "$(mib "$(peak "$work/convx.txt")")" "<= 64"
+    # The floor of -x: the MD5 sum of the point data, which no thread can
+    # share, as md5sum computes it over the whole file.
+    : >"$work/md5.txt"
+    i=0
+    while [ $i -lt "$runs" ]; do
+      measure "$work/md5.txt" /dev/null md5sum "$work/outx.x3p"
+      i=$((i + 1))
+    done
+    x3p_line="x3p $side: md5sum of its output alone $(timing "$work/md5.txt") s (the one step \
+that cannot be split), $(ratio "$(median "$work/md5.txt")" "$(median "$work/catx.txt")") x cat"
     rm -f "$work/outx.x3p"
   fi
 
@@ -179,8 +189,8 @@ ratio $(ratio "$(median "$work/gwy.txt")" "$(median "$work/info.txt")") (target 
     p1=$(median "$work/params.txt")
     p2=$(median "$work/image.txt")
     added() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%+.0f%%", (a - b) / b * 100; else print "-" }'; }
-    inspect_lines="inspection $side (tovrel-info on the SDF file): listing --no-parameters $(timing "$work/plain.txt") s, \
-peak $(mib "$(peak "$work/plain.txt")") MiB
+    inspect_lines="inspection $side (tovrel-info on the SDF file, medians): listing --no-parameters \
+$(timing "$work/plain.txt") s, peak $(mib "$(peak "$work/plain.txt")") MiB
   parameters (default)  $(timing "$work/params.txt") s, $(added "$p1" "$p0") over the listing (target <= +20%), \
 peak $(mib "$(peak "$work/params.txt")") MiB
   --image               $(timing "$work/image.txt") s, $(added "$p2" "$p1") over the parameters (target <= +50%), \
@@ -189,6 +199,7 @@ peak $(mib "$(peak "$work/image.txt")") MiB"
   fi
   rm -f "$in" "$work/out.sdf" "$work/copy.sdf"
 done
+[ -z "${x3p_line:-}" ] || { echo; echo "$x3p_line"; }
 [ -z "${import_line:-}" ] || { echo; echo "$import_line"; }
 [ -z "${inspect_lines:-}" ] || { echo; echo "$inspect_lines"; }
 

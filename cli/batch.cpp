@@ -119,9 +119,10 @@ class Batch {
             u_path_in_directory(f.out.shown.c_str(), in.shown.c_str(), ext_)};
   }
   int make_folder(std::uint32_t folder);
-  void convert(Job& job, std::size_t worker, Progress& progress);
+  void convert(Job& job, std::size_t worker, Progress& progress, bool wide);
 
-  Options opt_;  // a copy: the folder form sets its own format_threads
+  Options opt_;       // a copy: the folder form sets its own format_threads
+  Options opt_wide_;  // the same, for a file converted on every processor
   Console& console_;
   Report& report_;
   const char* ext_;
@@ -326,7 +327,7 @@ int Batch::make_folder(std::uint32_t folder) {
   return 0;
 }
 
-void Batch::convert(Job& job, std::size_t worker, Progress& progress) {
+void Batch::convert(Job& job, std::size_t worker, Progress& progress, bool wide) {
   const auto start = std::chrono::steady_clock::now();
   const CommandArg in = input_of(job), out = output_of(job);
   Messages m(console_, true);
@@ -344,7 +345,8 @@ void Batch::convert(Job& job, std::size_t worker, Progress& progress) {
     result.status = EXIT_WRITE_FAILED;
     result.error = std::strerror(error);
   } else {
-    result.status = convert_one(in, out, opt_, m, result, progress.counter(worker), &source);
+    result.status =
+        convert_one(in, out, wide ? opt_wide_ : opt_, m, result, progress.counter(worker), &source);
   }
   job.status = result.status;
   progress.file_done(worker, job.info.size);
@@ -414,14 +416,23 @@ int Batch::run() {
   // signal handler removes.
   const std::size_t workers = std::max<std::size_t>(
       1, std::min<std::size_t>(order.size(), static_cast<std::size_t>(u_working_threads(0))));
+  // One thread a file, but a file as large as a worker's share of what is
+  // left gets every processor: a large file among small ones must not run
+  // on one core at the end while the other has nothing to do.
+  opt_wide_ = opt_;
   if (workers > 1) opt_.format_threads = 1;
   {
     Progress progress(console_, opt_.terminal, order.size(), bytes, workers);
     std::atomic<std::size_t> next{0};
+    std::atomic<std::int64_t> left{bytes};
     // A thread that cannot be started leaves more files to the others.
     u_run_threads(static_cast<int>(workers), [&](int worker) {
-      for (std::size_t i; (i = next.fetch_add(1)) < order.size();)
-        convert(jobs_[order[i]], static_cast<std::size_t>(worker), progress);
+      for (std::size_t i; (i = next.fetch_add(1)) < order.size();) {
+        Job& job = jobs_[order[i]];
+        const std::int64_t before = left.fetch_sub(job.info.size);
+        convert(job, static_cast<std::size_t>(worker), progress,
+                job.info.size * static_cast<std::int64_t>(workers) >= before);
+      }
     });
   }
 

@@ -37,7 +37,7 @@ constexpr const char* kHelpForms[] = {
     "tovrel [options] input output",
     "tovrel [options] input... directory",
     "tovrel [options] -r source... directory",
-    "tovrel [options] --files-from list [name...] directory",
+    "tovrel [options] --files-from FILE [name...] directory",
     "tovrel --help | --version",
 };
 
@@ -54,12 +54,12 @@ constexpr HelpRow kHelpNames[] = {
      "named as the input with the extension .sdf (.x3p with -x);\n"
      "with -r it is made when it is missing"},
     {"source",
-     "a folder: every data file below it (known by its first bytes,\n"
-     "not its name) goes to the same place below directory"},
+     "a folder: every data file below it (known by its first\n"
+     "bytes, not its name) goes to the same place below directory"},
 };
 
 constexpr HelpRow kHelpOptions[] = {
-    {"-b", "write the binary form of SDF (bBCR-1.0) instead of the ASCII form"},
+    {"-b", "write the binary form of SDF (bBCR-1.0), not the ASCII form"},
     {"-f",
      "write the output even if it exists (never over the input itself\n"
      "nor over a binary data file)"},
@@ -67,20 +67,21 @@ constexpr HelpRow kHelpOptions[] = {
      "write an x3p file (ISO 25178-72) instead of SDF: heights as\n"
      "doubles, NaN where there is no measurement (not with -b)"},
     {"-r",
-     "convert folder trees: each source's data files into directory,\n"
-     "keeping their folders; other files are skipped and counted;\n"
-     "links to folders are not followed"},
+     "convert folder trees: each source's data files into\n"
+     "directory, keeping their folders; other files are skipped\n"
+     "and counted; links to folders are not followed"},
     {"-u",
      "skip an input whose output exists and is not older than it;\n"
      "replace an older output (as cp -u and make)"},
     {"-q", "print only failures and the summary"},
     {"-0", "the list's names end with NUL instead of a line break"},
-    {"--files-from list",
-     "read more names from list, one a line (- for standard input);\n"
-     "with -r each keeps its folders below directory"},
-    {"--report file",
-     "append a JSON line for each input to file as it ends: input,\n"
-     "output, status, error, bytes_in, bytes_out, seconds"},
+    {"--files-from",
+     "read more names from the file FILE, one a line (- for\n"
+     "standard input); with -r each keeps its folders below\n"
+     "directory"},
+    {"--report",
+     "append a JSON line for each input to FILE as it ends:\n"
+     "input, output, status, error, bytes_in, bytes_out, seconds"},
     {"--", "end the options: every later argument is a file name"},
     {"--help", "print this text and exit"},
     {"--version", "print the version and exit"},

@@ -87,7 +87,7 @@ std::int32_t open_measurement(const char* path, MeasurementView* view) {
   *view = MeasurementView{};
   if (std::int32_t err = measurement_kind(path, view->kind)) return err;
   if (view->kind == MeasurementKind::kX3p) return ERR_NOT_A_DATA_FILE;  // read_x3p_file reads it
-  const std::string name = path;
+  const std::string name = u_path_copy(path);
   if (view->kind == MeasurementKind::kDataFile) {
     PhaseRecord phase;
     std::int64_t offset = 0;

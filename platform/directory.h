@@ -1,6 +1,5 @@
 // Folders by the library's path convention (see file_io.h): what a folder
-// holds, what a name is (kind, size, modification time), making a folder, and
-// the absolute name of an existing one.
+// holds, what a name is (kind, size, modification time), making a folder.
 #pragma once
 
 #include <cstdint>
@@ -39,16 +38,9 @@ int u_list_directory(const char* dir, std::vector<DirEntry>& out);
 // What `path` names, following symbolic links.
 EntryInfo u_entry_info(const char* path);
 
-// True when `path` is itself a symbolic link (or junction).
-bool u_is_link(const char* path);
-
 // Makes folder `path` (its parent must exist). 0 also when it is already a
 // folder; otherwise the errno value.
 int u_make_directory(const char* path);
-
-// The absolute name of an existing folder or file with every symbolic link
-// resolved (library path convention); empty when it cannot be told.
-std::string u_real_path(const char* path);
 
 // `dir` joined with `name` (text as DirEntry::name holds it, which may hold
 // '/' between folder names) by '/', in `dir`'s form: a wide path when `dir`

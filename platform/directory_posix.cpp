@@ -73,12 +73,6 @@ EntryInfo u_entry_info(const char* path) {
   return info_of(st);
 }
 
-bool u_is_link(const char* path) {
-  std::string name;
-  struct stat st {};
-  return u_posix_name(path, name) && ::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
 int u_make_directory(const char* path) {
   std::string name;
   if (!u_posix_name(path, name)) return EILSEQ;
@@ -87,11 +81,4 @@ int u_make_directory(const char* path) {
   struct stat st {};
   if (error == EEXIST && ::lstat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return 0;
   return error;
-}
-
-std::string u_real_path(const char* path) {
-  std::string name;
-  if (!u_posix_name(path, name)) return {};
-  const std::unique_ptr<char, void (*)(void*)> real(::realpath(name.c_str(), nullptr), std::free);
-  return real ? std::string(real.get()) : std::string();
 }

@@ -119,13 +119,6 @@ EntryInfo u_entry_info(const char* path) {
   return info;
 }
 
-bool u_is_link(const char* path) {
-  std::wstring name;
-  if (!u_windows_name(path, name)) return false;
-  const DWORD a = GetFileAttributesW(name.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
 int u_make_directory(const char* path) {
   std::wstring name;
   if (!u_windows_name(path, name)) return EILSEQ;
@@ -136,28 +129,4 @@ int u_make_directory(const char* path) {
       (a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT))
     return 0;
   return errno_of(error);
-}
-
-std::string u_real_path(const char* path) {
-  std::wstring name;
-  if (!u_windows_name(path, name)) return {};
-  HANDLE h = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return {};
-  std::wstring full(MAX_PATH, L'\0');
-  DWORD n = GetFinalPathNameByHandleW(h, full.data(), static_cast<DWORD>(full.size()), 0);
-  if (n >= full.size()) {
-    full.assign(n + 1, L'\0');
-    n = GetFinalPathNameByHandleW(h, full.data(), static_cast<DWORD>(full.size()), 0);
-  }
-  CloseHandle(h);
-  if (n == 0 || n >= full.size()) return {};
-  full.resize(n);
-  std::string out = "\xFF\xFE";
-  for (wchar_t u : full) {
-    out += static_cast<char>(u & 0xFF);
-    out += static_cast<char>(u >> 8);
-  }
-  out.append(2, '\0');
-  return out;
 }

@@ -26,6 +26,14 @@ bool u_path_is_wide(const char* path) {
   return unit == 0xFEFF || unit == 0xFFFE;
 }
 
+std::string u_path_copy(const char* path) {
+  if (!path) return {};
+  if (!u_path_is_wide(path)) return path;
+  std::size_t n = 2;
+  while (path[n] != '\0' || path[n + 1] != '\0') n += 2;
+  return std::string(path, n + 2);
+}
+
 bool u_path_is_empty(const char* path) {
   return !path || path[0] == '\0' || (u_path_is_wide(path) && path[2] == '\0' && path[3] == '\0');
 }

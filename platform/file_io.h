@@ -18,6 +18,10 @@
 // True when `path` carries the UTF-16 byte-order mark.
 bool u_path_is_wide(const char* path);
 
+// A copy of `path` as a string, the whole of a wide one (its 0 unit
+// included), so that c_str() gives the same path back.
+std::string u_path_copy(const char* path);
+
 // True when `path` is null or names nothing: "" or a wide path without units.
 bool u_path_is_empty(const char* path);
 

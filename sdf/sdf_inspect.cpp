@@ -164,7 +164,7 @@ class RowFeed final : public ValueSink {
 std::int32_t SdfInspection::open(const char* path) {
   try {
     *this = SdfInspection{};
-    path_ = path;
+    path_ = u_path_copy(path);
     File f(u_fopen(path, "rb"));
     if (!f) return errno == ENOMEM ? ERR_NO_MEM : ERR_CANT_OPEN_FILE;
     SdfHeader s;

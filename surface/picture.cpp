@@ -140,8 +140,11 @@ void PictureGrid::begin(const MapGeometry& map) {
     return;
   }
   // The rows' spacing in units of the points' spacing.
+  // (Held within a factor of 4096 either way, so that both sides stay
+  // sizes.)
   double aspect = map.dy / map.dx;
   if (!(aspect > 0) || !std::isfinite(aspect)) aspect = 1;
+  aspect = std::clamp(aspect, 1.0 / 4096, 4096.0);
   const double natural_w = static_cast<double>(w), natural_h = static_cast<double>(h) * aspect;
   const double scale =
       std::min(1.0, static_cast<double>(kLongestSide) / std::max(natural_w, natural_h));

@@ -276,11 +276,15 @@ class Heights {
 
 // The attributes entry: the SDF trailer's lines, read by the SDF import's
 // trailer reader. A closing line is added so the reader stops within it.
+// As for an SDF file, a header without every required field is listed as
+// the entry gives it (the data file it came from had them so).
 std::int32_t read_attributes(std::FILE* file, std::string text, Header& h, std::int64_t& offset) {
   text += "\n*\n";
   sdf_detail::LineReader lines(file);
   lines.put_back(text.data(), text.size());
-  return sdf_detail::read_trailer(lines, h, offset) == ERR_NONE ? ERR_NONE : ERR_CORRUPT_DATA_FILE;
+  sdf_detail::TrailerFacts facts;
+  return sdf_detail::read_trailer(lines, h, offset, &facts) == ERR_NONE ? ERR_NONE
+                                                                        : ERR_CORRUPT_DATA_FILE;
 }
 
 std::int32_t read_x3p(const char* path, X3pContent& c, surface::HeightSink* rows) {

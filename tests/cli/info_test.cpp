@@ -190,7 +190,7 @@ TEST(TovrelInfo, BrokenFilesGiveTheErrorName) {
   const Case cases[] = {
       {"empty", "", "ERR_PREMATURE_EOF"},
       {"binary-junk", std::string("\x01\x02\x03\x04junk", 8), "ERR_NOT_A_DATA_FILE"},
-      {"cut-sdf", text.substr(0, text.find("\n*\nData Offset") - 20), "ERR_PREMATURE_EOF"},
+      {"cut-sdf", text.substr(0, text.find("Data Offset") - 40), "ERR_PREMATURE_EOF"},
       {"bad-type", "aBCR-1.0\nNumPoints = 1\nNumProfiles = 1\nDataType = QUAD\n*\n",
        "ERR_BAD_PARAM"},
       {"short-dat", testing_support::read_text(c.dat).substr(0, 500), "ERR_PREMATURE_EOF"},

@@ -197,3 +197,10 @@ TEST(SameFile, IdentityNotSpelling) {
   EXPECT_TRUE(u_same_file(dir.file("A.DAT").c_str(), a.c_str()));
 #endif
 }
+
+TEST(WidePaths, ACopyKeepsTheWholePath) {
+  const std::string wide = u_wide_path_from_utf8("scans/Größe.dat");
+  EXPECT_EQ(u_path_copy(wide.c_str()), wide);
+  EXPECT_EQ(u_path_copy("scans/a.dat"), "scans/a.dat");
+  EXPECT_EQ(u_path_copy(nullptr), "");
+}
