@@ -80,7 +80,9 @@ std::int32_t read_checked_header(std::FILE* f, Header* header, IntensityRecord* 
   if (std::fread(bytes, 1, 4, f) != 4) return ERR_PREMATURE_EOF;
   *header_length = header_length_for_magic(load_be32(bytes));
   if (*header_length == 0) return ERR_NOT_A_DATA_FILE;
-  if (u_fseek(f, 0) != 0 || std::fread(bytes, 1, *header_length, f) != *header_length)
+  // The rest of the header follows on (no seek back: that would read the
+  // file's start a second time).
+  if (std::fread(bytes + 4, 1, *header_length - 4, f) != *header_length - 4)
     return ERR_PREMATURE_EOF;
 
   Header h{};

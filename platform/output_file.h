@@ -16,8 +16,10 @@
 // replaced, the output is written in place instead.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 enum class OutputMode : std::uint8_t {
@@ -72,6 +74,10 @@ class OutputFile {
   int slot_ = -1;  // where the temporary is registered for signal clean-up
   Name temp_;      // native name of the temporary file
   Name final_;     // native name it is put in place as
+  // The stream's buffer (POSIX): declared last, so that it outlives the
+  // stream, which the destructor closes.
+  static constexpr std::size_t kBufferSize = 64 * 1024;
+  std::unique_ptr<char[]> buffer_;
 };
 
 // Installs handlers that remove the temporary files of open OutputFiles and

@@ -17,6 +17,9 @@ struct OutputFileCalls {
   BOOL(WINAPI* move_file)(LPCWSTR from, LPCWSTR to, DWORD flags);
 #else
   int (*open)(const char* name, int flags, mode_t mode);
+  // Renames without replacing (fails with EEXIST when `to` exists; EINVAL,
+  // ENOSYS or ENOTSUP where the file system or kernel cannot).
+  int (*rename_new)(const char* from, const char* to);
   int (*link)(const char* from, const char* to);
   int (*rename)(const char* from, const char* to);
 #endif

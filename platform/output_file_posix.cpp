@@ -1,5 +1,6 @@
 // Output files on POSIX systems: the temporary file is put in place with
-// rename() (replacing) or link() (never replacing).
+// rename() (replacing) or renameat2(RENAME_NOREPLACE), with link() where that
+// is refused (never replacing).
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -9,6 +10,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -22,6 +24,16 @@
 
 OutputFileCalls u_output_file_calls = {
     [](const char* name, int flags, mode_t mode) { return ::open(name, flags, mode); },
+    [](const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+      return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+#else
+      static_cast<void>(from);
+      static_cast<void>(to);
+      errno = ENOSYS;
+      return -1;
+#endif
+    },
     [](const char* from, const char* to) { return ::link(from, to); },
     [](const char* from, const char* to) { return std::rename(from, to); },
     [](std::FILE* stream) { return std::fclose(stream); },
@@ -112,6 +124,10 @@ std::int32_t OutputFile::open_native(const char* path, bool binary) {
     errno = error;
     return ERR_CANT_CREATE_FILE;  // open() removes the temporary
   }
+  // A buffer that holds a small output whole: one write for it, and no
+  // fstat() to choose the buffer's size.
+  buffer_ = std::make_unique<char[]>(kBufferSize);
+  static_cast<void>(std::setvbuf(stream_, buffer_.get(), _IOFBF, kBufferSize));
   return ERR_NONE;
 }
 
@@ -121,9 +137,15 @@ std::int32_t OutputFile::put_in_place() {
   if (mode_ == OutputMode::kReplace) {
     renamed = u_output_file_calls.rename(temp_.c_str(), final_.c_str()) == 0;
     if (!renamed) result = ERR_CANT_WRITE_FILE;
+  } else if (u_output_file_calls.rename_new(temp_.c_str(), final_.c_str()) == 0) {
+    // One call that never replaces: it fails with EEXIST when the name was
+    // taken meanwhile.
+    renamed = true;
+  } else if (errno == EEXIST) {
+    result = ERR_CANT_CREATE_FILE;
   } else if (u_output_file_calls.link(temp_.c_str(), final_.c_str()) != 0) {
-    // link() never replaces: it fails with EEXIST when the name was taken
-    // meanwhile. File systems without hard links get a check and a rename.
+    // Where that call is refused: link() never replaces either. File systems
+    // without hard links get a check and a rename.
     struct stat st {};
     if (errno == EEXIST || ::lstat(final_.c_str(), &st) == 0) {
       result = ERR_CANT_CREATE_FILE;

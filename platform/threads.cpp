@@ -9,7 +9,10 @@
 #include <thread>
 
 int u_working_threads(int threads) {
-  if (threads <= 0) threads = static_cast<int>(std::thread::hardware_concurrency());
+  // Asked once: the answer costs system calls, and a run over many small
+  // files asks for every file.
+  static const int processors = static_cast<int>(std::thread::hardware_concurrency());
+  if (threads <= 0) threads = processors;
   return std::clamp(threads, 1, kMaxThreads);
 }
 

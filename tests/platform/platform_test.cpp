@@ -175,19 +175,32 @@ TEST(OutputFile, KeepsWhatItMustWhenACallFailsOrAFileAppears) {
     write_text(target, "theirs");
     return real_calls.move_file(from, to, flags);
   };
-#else
-  u_output_file_calls.link = [](const char* from, const char* to) {
-    write_text(target, "theirs");
-    return real_calls.link(from, to);
-  };
-  u_output_file_calls.rename = [](const char* from, const char* to) {
-    write_text(target, "theirs");
-    return real_calls.rename(from, to);
-  };
-#endif
   EXPECT_EQ(write_output(OutputMode::kCreateNew), ERR_CANT_CREATE_FILE);
   EXPECT_EQ(read_text(target), "theirs");
   EXPECT_TRUE(only_target());
+#else
+  // Also where renaming without replacing is refused (link() takes over) and
+  // where hard links are too (a check and a rename).
+  for (int refused : {ENOSYS, EINVAL, 0}) {
+    static int refuse;
+    refuse = refused;
+    std::filesystem::remove(target);
+    u_output_file_calls.rename_new = [](const char* from, const char* to) {
+      if (refuse == 0) write_text(target, "theirs");
+      errno = refuse;
+      return refuse ? -1 : real_calls.rename_new(from, to);
+    };
+    u_output_file_calls.link = [](const char* from, const char* to) {
+      if (refuse == EINVAL) write_text(target, "theirs");
+      errno = EPERM;
+      return refuse == EINVAL ? real_calls.link(from, to) : -1;
+    };
+    EXPECT_EQ(write_output(OutputMode::kCreateNew),
+              refuse == ENOSYS ? ERR_NONE : ERR_CANT_CREATE_FILE);
+    EXPECT_EQ(read_text(target), refuse == ENOSYS ? "new" : "theirs") << refused;
+    EXPECT_TRUE(only_target());
+  }
+#endif
 
   // The last step fails: kReplace keeps the old file.
 #ifdef _WIN32
