@@ -11,12 +11,15 @@ void MapCache::begin(const MapGeometry& map) {
   whole_ = map.integral;
   whole_values_.reset();
   values_.reset();
+  used_ = 0;
+  kept_.clear();
   const std::uint64_t points = map.width * map.height;
   const std::uint64_t bytes = whole_ ? 4 : 8;
   keeping_ = map.width > 0 && points / map.width == map.height && points <= budget_ / bytes;
   if (keeping_) {
     const std::size_t n = static_cast<std::size_t>(points);
     keeping_ = whole_ ? whole_values_.allocate(n) : values_.allocate(n);
+    if (keeping_ && whole_) kept_.reserve(static_cast<std::size_t>(map.height));
   }
 }
 
@@ -28,23 +31,52 @@ void MapCache::row(std::uint64_t y, const double* values, const std::uint8_t* mi
   }
   const int w = static_cast<int>(map_.width);  // rows hold at most 2^20 points
   if (whole_) {
-    std::int32_t* out = whole_values_.get() + y * map_.width;
-    int fits = 1;
-#pragma omp simd reduction(& : fits)
+    // The row's span decides its width; every value must be a whole number
+    // strictly inside the 32-bit range (its lowest value marks a missing
+    // point), else the next pass reads the file again.
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    double lo = kInf, hi = -kInf;
+#pragma omp simd reduction(min : lo) reduction(max : hi)
     for (int i = 0; i < w; ++i) {
-      // A whole number strictly inside the 32-bit range (its lowest value
-      // marks a missing point).
-      const double v = values[i];
-      const auto k = static_cast<std::int32_t>(std::clamp(v, -2147483647.0, 2147483647.0));
-      fits &= static_cast<double>(k) == v;
-      out[i] = missing[i] ? kMissing : k;
+      lo = std::min(lo, missing[i] ? kInf : values[i]);
+      hi = std::max(hi, missing[i] ? -kInf : values[i]);
+    }
+    if (lo > hi) lo = hi = 0;  // no valid point
+    KeptRow r;
+    r.at = (used_ + 1) & ~std::uint64_t{1};  // 32-bit aligned
+    auto* units = reinterpret_cast<std::uint16_t*>(whole_values_.get());
+    int fits = lo >= -2147483647.0 && hi <= 2147483647.0;
+    r.narrow = fits && hi - lo < kNarrowMissing;
+    if (r.narrow) {
+      r.base = static_cast<std::int32_t>(lo);
+      const double base = r.base;
+      std::uint16_t* out = units + r.at;
+#pragma omp simd reduction(& : fits)
+      for (int i = 0; i < w; ++i) {
+        const double d = missing[i] ? 0.0 : values[i] - base;
+        const auto k = static_cast<std::int32_t>(d);
+        fits &= static_cast<double>(k) == d;
+        out[i] = missing[i] ? kNarrowMissing : static_cast<std::uint16_t>(k);
+      }
+      used_ = r.at + map_.width;
+    } else if (fits) {
+      std::int32_t* out = reinterpret_cast<std::int32_t*>(units + r.at);
+#pragma omp simd reduction(& : fits)
+      for (int i = 0; i < w; ++i) {
+        const double v = missing[i] ? 0.0 : values[i];
+        const auto k = static_cast<std::int32_t>(v);
+        fits &= static_cast<double>(k) == v;
+        out[i] = missing[i] ? kMissing : k;
+      }
+      used_ = r.at + 2 * map_.width;
     }
     if (!fits) {
-      // Not whole after all: the next pass reads the file again.
       keeping_ = false;
       whole_values_.reset();
+      kept_.clear();
       return;
     }
+    kept_.push_back(r);
   } else {
     double* out = values_.get() + y * map_.width;
     for (int i = 0; i < w; ++i)
@@ -61,11 +93,22 @@ void MapCache::replay_rows(std::uint64_t first, std::uint64_t last, HeightSink& 
   std::uint8_t* m = missing.data();
   for (std::uint64_t y = first; y < last; ++y) {
     if (whole_) {
-      const std::int32_t* in = whole_values_.get() + y * map_.width;
+      const KeptRow& r = kept_[static_cast<std::size_t>(y)];
+      const auto* units = reinterpret_cast<const std::uint16_t*>(whole_values_.get()) + r.at;
+      if (r.narrow) {
+        const double base = r.base;
 #pragma omp simd
-      for (int i = 0; i < w; ++i) {
-        m[i] = in[i] == kMissing;
-        v[i] = in[i] == kMissing ? 0.0 : in[i];
+        for (int i = 0; i < w; ++i) {
+          m[i] = units[i] == kNarrowMissing;
+          v[i] = units[i] == kNarrowMissing ? 0.0 : base + units[i];
+        }
+      } else {
+        const auto* in = reinterpret_cast<const std::int32_t*>(units);
+#pragma omp simd
+        for (int i = 0; i < w; ++i) {
+          m[i] = in[i] == kMissing;
+          v[i] = in[i] == kMissing ? 0.0 : in[i];
+        }
       }
     } else {
       const double* in = values_.get() + y * map_.width;

@@ -32,12 +32,25 @@ class MapCache final : public HeightSink {
 
  private:
   static constexpr std::int32_t kMissing = INT32_MIN;
+  static constexpr std::uint16_t kNarrowMissing = 0xFFFF;
+  // Where a kept row of whole numbers lies in whole_bytes_: 16 bits a point
+  // above `base` when the row's values span less than 65535 (kNarrowMissing:
+  // none), else 32 bits a point (kMissing: none).
+  struct KeptRow {
+    std::uint64_t at = 0;
+    std::int32_t base = 0;
+    bool narrow = false;
+  };
   std::size_t budget_;
   MapGeometry map_;
   bool keeping_ = false;
-  bool whole_ = false;  // kept as 32-bit whole numbers (kMissing: none)
+  bool whole_ = false;  // kept as whole numbers, row by row
   std::uint64_t rows_ = 0;
+  // Sized for 32 bits a point but filled only as far as the rows need, so
+  // that the pages of the narrow rows' unused part are never touched.
   HookArray<std::int32_t> whole_values_;
+  std::uint64_t used_ = 0;  // 16-bit units of whole_values_ filled
+  std::vector<KeptRow> kept_;
   HookArray<double> values_;  // NaN: none
 };
 

@@ -50,8 +50,10 @@ void PlaneFit::begin(const MapGeometry& map) {
 
 void PlaneFit::row(std::uint64_t y, const double* values, const std::uint8_t* missing) {
   const std::uint64_t w = width_;
-  std::uint64_t gone = 0;
-  for (std::uint64_t i = 0; i < w; ++i) gone += missing[i] != 0;
+  const int iw = static_cast<int>(w);  // rows hold at most 2^20 points
+  int gone = 0;
+#pragma omp simd reduction(+ : gone)
+  for (int i = 0; i < iw; ++i) gone += missing[i] != 0;
   const std::uint64_t n = w - static_cast<std::uint64_t>(gone);
   if (n == 0) return;
   if (!have_shift_) {
@@ -59,7 +61,6 @@ void PlaneFit::row(std::uint64_t y, const double* values, const std::uint8_t* mi
       if (!missing[i]) shift_ = values[i], have_shift_ = true;
   }
   const double shift = shift_, xc = xc_;
-  const int iw = static_cast<int>(w);  // rows hold at most 2^20 points
   // The compiler may split the sums into lanes: the same order on every run
   // of one build.
   double rsx = 0, rsxx = 0, rsz = 0, rsxz = 0;
@@ -147,19 +148,36 @@ void ResidualMoments::row(std::uint64_t y, const double* values, const std::uint
   double s1 = 0, s2 = 0, s3 = 0, s4 = 0, sa = 0, lo = kInf, hi = -kInf;
   int gone = 0;
   const int iw = static_cast<int>(w);  // rows hold at most 2^20 points
-#pragma omp simd reduction(+ : s1, s2, s3, s4, sa, gone) reduction(min : lo) reduction(max : hi)
-  for (int i = 0; i < iw; ++i) {
-    const bool m = missing[i] != 0;
-    gone += m;
-    const double r = m ? 0.0 : values[i] - (base + b * static_cast<double>(i));
-    const double r2 = r * r;
-    s1 += r;
-    s2 += r2;
-    s3 += r2 * r;
-    s4 += r2 * r2;
-    sa += std::fabs(r);
-    lo = std::min(lo, m ? kInf : r);
-    hi = std::max(hi, m ? -kInf : r);
+#pragma omp simd reduction(+ : gone)
+  for (int i = 0; i < iw; ++i) gone += missing[i] != 0;
+  if (gone == 0) {
+    // A whole row needs no masking.
+#pragma omp simd reduction(+ : s1, s2, s3, s4, sa) reduction(min : lo) reduction(max : hi)
+    for (int i = 0; i < iw; ++i) {
+      const double r = values[i] - (base + b * static_cast<double>(i));
+      const double r2 = r * r;
+      s1 += r;
+      s2 += r2;
+      s3 += r2 * r;
+      s4 += r2 * r2;
+      sa += std::fabs(r);
+      lo = std::min(lo, r);
+      hi = std::max(hi, r);
+    }
+  } else {
+#pragma omp simd reduction(+ : s1, s2, s3, s4, sa) reduction(min : lo) reduction(max : hi)
+    for (int i = 0; i < iw; ++i) {
+      const bool m = missing[i] != 0;
+      const double r = m ? 0.0 : values[i] - (base + b * static_cast<double>(i));
+      const double r2 = r * r;
+      s1 += r;
+      s2 += r2;
+      s3 += r2 * r;
+      s4 += r2 * r2;
+      sa += std::fabs(r);
+      lo = std::min(lo, m ? kInf : r);
+      hi = std::max(hi, m ? -kInf : r);
+    }
   }
   const std::uint64_t n = w - static_cast<std::uint64_t>(gone);
   if (n == 0) return;

@@ -44,6 +44,7 @@ class Percentiles final : public HeightSink {
   std::array<std::uint32_t, 2> bin_{};     // the upper 16 bits of the two ranks' values
   std::array<std::uint64_t, 2> within_{};  // their ranks within those bins
   std::array<std::vector<std::uint64_t>, 2> fine_;
+  std::vector<std::uint32_t> keys_;  // the sort keys of the row at hand
 };
 
 // The map averaged down to the picture's grid. Rows are finished as they

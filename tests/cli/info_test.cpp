@@ -23,6 +23,7 @@
 #include "platform/file_io.h"
 #include "sdf/attributes.h"
 #include "sdf/sdf_import.h"
+#include "surface/map_cache.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"
 #include "x3p/zip_reader.h"
@@ -374,6 +375,35 @@ TEST(TovrelInfo, HeightParameters) {
   EXPECT_EQ(kept.picture.low, read_again.picture.low);
   EXPECT_EQ(kept.picture.high, read_again.picture.high);
   EXPECT_EQ(read_bytes(dir.file("kept.png")), read_bytes(dir.file("read_again.png")));
+
+  // The kept map gives every row back as it came: a row kept in 16 bits
+  // (span 65534), one in 32, one with no valid point; a fraction gives up.
+  struct Rows final : surface::HeightSink {
+    std::vector<double> v;
+    std::vector<std::uint8_t> m;
+    void begin(const surface::MapGeometry&) override {}
+    void row(std::uint64_t, const double* values, const std::uint8_t* missing) override {
+      v.insert(v.end(), values, values + 3);
+      m.insert(m.end(), missing, missing + 3);
+    }
+  };
+  surface::MapGeometry g;
+  g.width = g.height = 3;
+  g.integral = true;
+  std::vector<double> in = {-7, 0, 65527, -2147483647, 0, 2147483647, 0, 0, 0};
+  const std::vector<std::uint8_t> gone = {0, 1, 0, 0, 1, 0, 1, 1, 1};
+  surface::MapCache cache(1 << 20);
+  cache.begin(g);
+  for (std::size_t y = 0; y < 3; ++y) cache.row(y, &in[3 * y], &gone[3 * y]);
+  ASSERT_TRUE(cache.complete());
+  Rows out;
+  cache.replay_rows(0, 3, out);
+  EXPECT_EQ(out.v, in);
+  EXPECT_EQ(out.m, gone);
+  in[2] = 0.5;
+  cache.begin(g);
+  cache.row(0, in.data(), gone.data());
+  EXPECT_FALSE(cache.keeping());
 }
 
 // The text chunks of a PNG file, and its size.
