@@ -217,14 +217,17 @@ while [ $d -lt 100 ]; do cp -r "$tree/src/f00" "$tree/src/f$d"; d=$((d + 1)); do
 : >"$work/tree_conv.txt"
 : >"$work/tree_cp.txt"
 : >"$work/tree_update.txt"
+# Every run writes new folders, all removed at the end: a mass removal just
+# before a run slows the file system's choice of new inodes for whatever
+# creates files next (ext4 passes over inodes freed seconds ago), which would
+# charge the first command measured after it and not the other.
 i=0
 while [ $i -lt "$runs" ]; do
-  rm -rf "$tree/out" "$tree/copy"
   sync
-  measure "$work/tree_conv.txt" /dev/null "$tovrel" -r "$tree/src" "$tree/out"
+  measure "$work/tree_conv.txt" /dev/null "$tovrel" -r "$tree/src" "$tree/out$i"
   sync
-  measure "$work/tree_cp.txt" /dev/null cp -r "$tree/out" "$tree/copy"
-  measure "$work/tree_update.txt" /dev/null "$tovrel" -r -u "$tree/src" "$tree/out"
+  measure "$work/tree_cp.txt" /dev/null cp -r "$tree/out$i" "$tree/copy$i"
+  measure "$work/tree_update.txt" /dev/null "$tovrel" -r -u "$tree/src" "$tree/out$i"
   i=$((i + 1))
 done
 t=$(median "$work/tree_conv.txt")
