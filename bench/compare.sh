@@ -94,51 +94,39 @@ $(getconf _NPROCESSORS_ONLN) processors, runs: $runs"
 echo
 row() { printf '%-12s %20s %20s %6s %6s %9s %6s\n' "$@"; }
 row conversion "tovrel s" "cat s" ratio target "peak MiB" target
+# against_cat TAG LABEL OUTPUT [OPTION...]: converts $in to $work/OUTPUT with
+# the options, each run against cat of that output, and prints the row; the
+# times stay in $work/conv<TAG>.txt and $work/cat<TAG>.txt.
+against_cat() {
+  tag=$1
+  label=$2
+  output=$work/$3
+  shift 3
+  : >"$work/conv$tag.txt"
+  : >"$work/cat$tag.txt"
+  i=0
+  while [ $i -lt "$runs" ]; do
+    rm -f "$output" "$work/copy.sdf"
+    measure "$work/conv$tag.txt" /dev/null "$tovrel" "$@" "$in" "$output"
+    measure "$work/cat$tag.txt" "$work/copy.sdf" cat "$output"
+    i=$((i + 1))
+  done
+  row "$label" "$(timing "$work/conv$tag.txt")" "$(timing "$work/cat$tag.txt")" \
+    "$(ratio "$(median "$work/conv$tag.txt")" "$(median "$work/cat$tag.txt")")" "<= 2" \
+    "$(mib "$(peak "$work/conv$tag.txt")")" "<= 64"
+}
 for side in "$@"; do
   in=$work/in$side.dat
   "$gen" -w "$side" -h "$side" "$in"
-  : >"$work/conv.txt"
-  : >"$work/cat.txt"
-  i=0
-  while [ $i -lt "$runs" ]; do
-    rm -f "$work/out.sdf" "$work/copy.sdf"
-    measure "$work/conv.txt" /dev/null "$tovrel" "$in" "$work/out.sdf"
-    measure "$work/cat.txt" "$work/copy.sdf" cat "$work/out.sdf"
-    i=$((i + 1))
-  done
-  row "${side}x$side" "$(timing "$work/conv.txt")" "$(timing "$work/cat.txt")" \
-    "$(ratio "$(median "$work/conv.txt")" "$(median "$work/cat.txt")")" "<= 2" \
-    "$(mib "$(peak "$work/conv.txt")")" "<= 64"
+  against_cat "" "${side}x$side" out.sdf
 
   if [ "$side" = 4096 ]; then
     # The binary form (-b), against cat of its own output.
-    : >"$work/convb.txt"
-    : >"$work/catb.txt"
-    i=0
-    while [ $i -lt "$runs" ]; do
-      rm -f "$work/outb.sdf" "$work/copy.sdf"
-      measure "$work/convb.txt" /dev/null "$tovrel" -b "$in" "$work/outb.sdf"
-      measure "$work/catb.txt" "$work/copy.sdf" cat "$work/outb.sdf"
-      i=$((i + 1))
-    done
-    row "${side}x$side -b" "$(timing "$work/convb.txt")" "$(timing "$work/catb.txt")" \
-      "$(ratio "$(median "$work/convb.txt")" "$(median "$work/catb.txt")")" "<= 2" \
-      "$(mib "$(peak "$work/convb.txt")")" "<= 64"
+    against_cat b "${side}x$side -b" outb.sdf -b
     rm -f "$work/outb.sdf"
 
     # The x3p file (-x), against cat of its own output.
-    : >"$work/convx.txt"
-    : >"$work/catx.txt"
-    i=0
-    while [ $i -lt "$runs" ]; do
-      rm -f "$work/outx.x3p" "$work/copy.sdf"
-      measure "$work/convx.txt" /dev/null "$tovrel" -x "$in" "$work/outx.x3p"
-      measure "$work/catx.txt" "$work/copy.sdf" cat "$work/outx.x3p"
-      i=$((i + 1))
-    done
-    row "${side}x$side -x" "$(timing "$work/convx.txt")" "$(timing "$work/catx.txt")" \
-      "$(ratio "$(median "$work/convx.txt")" "$(median "$work/catx.txt")")" "<= 2" \
-      "$(mib "$(peak "$work/convx.txt")")" "<= 64"
+    against_cat x "${side}x$side -x" outx.x3p -x
     # The floor of -x: the MD5 sum of the point data, which no thread can
     # share, as md5sum computes it over the whole file.
     : >"$work/md5.txt"

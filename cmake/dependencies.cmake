@@ -41,3 +41,22 @@ function(tovrel_require found what package)
     "  sudo apt-get install ${package}\n"
     "then run CMake again.")
 endfunction()
+
+# tovrel_header_library(<target> <folder> <header> <package>): the header-only
+# library /usr/include/<folder> (for example nlohmann/json.hpp), for <target>
+# only. Such a library serves the Windows build as well; its folder is linked
+# into the build tree (include/<folder>/<folder>), so that a cross build sees
+# that one library and not the host's other headers. The include directory is
+# also left in TOVREL_<FOLDER>_INCLUDE_DIR, for tests that read the same
+# headers.
+function(tovrel_header_library target folder header package)
+  string(TOUPPER ${folder} upper)
+  find_path(TOVREL_${upper}_ROOT ${folder}/${header} PATHS /usr/include NO_DEFAULT_PATH
+            NO_CMAKE_FIND_ROOT_PATH)
+  tovrel_require(TOVREL_${upper}_ROOT "${folder} (/usr/include/${folder}/${header})" ${package})
+  set(dir ${PROJECT_BINARY_DIR}/include/${folder})
+  file(MAKE_DIRECTORY ${dir})
+  file(CREATE_LINK ${TOVREL_${upper}_ROOT}/${folder} ${dir}/${folder} SYMBOLIC)
+  target_include_directories(${target} SYSTEM PRIVATE ${dir})
+  set(TOVREL_${upper}_INCLUDE_DIR ${dir} CACHE INTERNAL "")
+endfunction()

@@ -130,6 +130,40 @@ Plane PlaneFit::plane() const {
   return p;
 }
 
+namespace {
+
+// The sums of a row's residuals (r, r^2, r^3, r^4, |r|) and their extremes.
+struct RowSums {
+  double s1, s2, s3, s4, sa, lo, hi;
+};
+
+// The residuals of the `n` values of a row against the line base + b i.
+// With `kMasked`, the points that `missing` marks take no part; without, the
+// loop has no test. The compiler may split the sums into lanes: the same
+// order on every run of one build.
+template <bool kMasked>
+RowSums residual_sums(int n, const double* values, const std::uint8_t* missing, double base,
+                      double b) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  double s1 = 0, s2 = 0, s3 = 0, s4 = 0, sa = 0, lo = kInf, hi = -kInf;
+#pragma omp simd reduction(+ : s1, s2, s3, s4, sa) reduction(min : lo) reduction(max : hi)
+  for (int i = 0; i < n; ++i) {
+    const bool m = kMasked && missing[i] != 0;
+    const double r = m ? 0.0 : values[i] - (base + b * static_cast<double>(i));
+    const double r2 = r * r;
+    s1 += r;
+    s2 += r2;
+    s3 += r2 * r;
+    s4 += r2 * r2;
+    sa += std::fabs(r);
+    lo = std::min(lo, m ? kInf : r);
+    hi = std::max(hi, m ? -kInf : r);
+  }
+  return {s1, s2, s3, s4, sa, lo, hi};
+}
+
+}  // namespace
+
 void ResidualMoments::begin(const MapGeometry& map) {
   const Plane plane = plane_;
   *this = ResidualMoments(plane);
@@ -142,43 +176,14 @@ void ResidualMoments::row(std::uint64_t y, const double* values, const std::uint
   // The plane along this row: base + b i.
   const double b = plane_.b;
   const double base = plane_.z0 + plane_.c * (static_cast<double>(y) - plane_.y0) - b * plane_.x0;
-  constexpr double kInf = std::numeric_limits<double>::infinity();
-  // The compiler may split the sums into lanes: the same order on every run
-  // of one build.
-  double s1 = 0, s2 = 0, s3 = 0, s4 = 0, sa = 0, lo = kInf, hi = -kInf;
   int gone = 0;
   const int iw = static_cast<int>(w);  // rows hold at most 2^20 points
 #pragma omp simd reduction(+ : gone)
   for (int i = 0; i < iw; ++i) gone += missing[i] != 0;
-  if (gone == 0) {
-    // A whole row needs no masking.
-#pragma omp simd reduction(+ : s1, s2, s3, s4, sa) reduction(min : lo) reduction(max : hi)
-    for (int i = 0; i < iw; ++i) {
-      const double r = values[i] - (base + b * static_cast<double>(i));
-      const double r2 = r * r;
-      s1 += r;
-      s2 += r2;
-      s3 += r2 * r;
-      s4 += r2 * r2;
-      sa += std::fabs(r);
-      lo = std::min(lo, r);
-      hi = std::max(hi, r);
-    }
-  } else {
-#pragma omp simd reduction(+ : s1, s2, s3, s4, sa) reduction(min : lo) reduction(max : hi)
-    for (int i = 0; i < iw; ++i) {
-      const bool m = missing[i] != 0;
-      const double r = m ? 0.0 : values[i] - (base + b * static_cast<double>(i));
-      const double r2 = r * r;
-      s1 += r;
-      s2 += r2;
-      s3 += r2 * r;
-      s4 += r2 * r2;
-      sa += std::fabs(r);
-      lo = std::min(lo, m ? kInf : r);
-      hi = std::max(hi, m ? -kInf : r);
-    }
-  }
+  // A whole row needs no masking.
+  const auto [s1, s2, s3, s4, sa, lo, hi] = gone == 0
+                                                ? residual_sums<false>(iw, values, missing, base, b)
+                                                : residual_sums<true>(iw, values, missing, base, b);
   const std::uint64_t n = w - static_cast<std::uint64_t>(gone);
   if (n == 0) return;
   if (n_ == 0) lowest_ = lo, highest_ = hi;
