@@ -22,3 +22,7 @@ grep -qx "Converted 2 of 2 files into \"$work/out\"; 0 up to date, 0 not data fi
 # Off a terminal nothing but the messages.
 "$tovrel" -r -u "$work/src" "$work/out" 2>"$work/plain"
 [ "$(cat "$work/plain")" = "Converted 0 of 2 files into \"$work/out\"; 2 up to date, 0 not data files, 0 failed" ]
+# One file shows the line too, and its messages stay whole.
+script -qec "$tovrel $work/src/a.dat $work/one.sdf" /dev/null >"$work/screen"
+grep -q '0 of 1 files, 0%' "$work/screen"
+sed 's/\r$//; s/.*\r//' "$work/screen" | grep -qx "Conversion from \"$work/src/a.dat\" to \"$work/one.sdf\" successful"
