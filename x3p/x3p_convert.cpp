@@ -62,8 +62,8 @@ class PointData : private ChunkJob {
     md5_ = &md5;
     unit_ = unit;
     // The MD5 sum is the one step that cannot be split: with two threads or
-    // more, one of them does nothing else, a chunk behind the writing,
-    // while the others read, convert and write.
+    // more, one of them does nothing else, taking each chunk in order as
+    // soon as it is converted, while the others read, convert and write.
     std::thread hasher;
     if (threads_ >= 2) {
       try {
@@ -93,17 +93,21 @@ class PointData : private ChunkJob {
     std::int32_t smallest = 0;
     std::uint32_t crc = 0;
     bool read = false;
+    std::size_t converted = 0;  // 1 + the chunk whose heights are ready (under hash_mutex_)
   };
 
-  // The hashing thread: each written chunk in turn, until the writing ends.
+  // The hashing thread: each converted chunk in turn, until the writing
+  // ends. It does not wait for the writing: a slot is taken again only once
+  // its chunk is both written and hashed, so waiting for the writing too
+  // would leave one of the two threads idle at every chunk.
   void hash_chunks() {
     for (std::size_t chunk = 0;; ++chunk) {
+      const Slot& s = slots_[chunk % static_cast<std::size_t>(n_slots_)];
       {
         std::unique_lock<std::mutex> lock(hash_mutex_);
-        hash_changed_.wait(lock, [&] { return written_ > chunk || ended_; });
-        if (written_ <= chunk) return;
+        hash_changed_.wait(lock, [&] { return s.converted == chunk + 1 || ended_; });
+        if (s.converted != chunk + 1) return;
       }
-      const Slot& s = slots_[chunk % static_cast<std::size_t>(n_slots_)];
       md5_->add(s.heights.get(), s.count * 8);
       {
         std::lock_guard<std::mutex> lock(hash_mutex_);
@@ -151,6 +155,13 @@ class PointData : private ChunkJob {
       std::memcpy(out + 8 * i, &bits, 8);
     }
     s.crc = crc32_update(0, out, s.count * 8);
+    if (own_hasher_) {
+      {
+        std::lock_guard<std::mutex> lock(hash_mutex_);
+        s.converted = chunk + 1;
+      }
+      hash_changed_.notify_all();
+    }
   }
 
   bool hand_on(std::size_t, std::size_t slot) override {
@@ -168,13 +179,6 @@ class PointData : private ChunkJob {
       write_failed_ = true;
       return false;
     }
-    if (own_hasher_) {
-      {
-        std::lock_guard<std::mutex> lock(hash_mutex_);
-        ++written_;
-      }
-      hash_changed_.notify_all();
-    }
     return true;
   }
 
@@ -188,11 +192,11 @@ class PointData : private ChunkJob {
   std::int32_t offset_ = 0;
   ZipWriter* zip_ = nullptr;  // none in the first pass
   Md5* md5_ = nullptr;
-  // The hashing thread's hand-over: chunks written and hashed so far.
+  // The hashing thread's hand-over: the slots' converted marks and the
+  // chunks hashed so far.
   bool own_hasher_ = false;
   std::mutex hash_mutex_;
   std::condition_variable hash_changed_;
-  std::size_t written_ = 0;
   std::size_t hashed_ = 0;
   bool ended_ = false;
   double unit_ = 0;
