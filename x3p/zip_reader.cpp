@@ -10,24 +10,11 @@
 #include "platform/byte_order.h"
 #include "platform/file_io.h"
 #include "x3p/checksums.h"
+#include "x3p/zip_format.h"
 
 namespace {
 
-constexpr std::uint32_t kLocalSignature = 0x04034b50;
-constexpr std::uint32_t kCentralSignature = 0x02014b50;
-constexpr std::uint32_t kEndSignature = 0x06054b50;
-constexpr std::uint32_t kZip64EndSignature = 0x06064b50;
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
-constexpr std::size_t kEndSize = 22;
-constexpr std::size_t kLocatorSize = 20;
-constexpr std::size_t kZip64EndSize = 56;
-constexpr std::size_t kCentralSize = 46;
-constexpr std::size_t kLocalSize = 30;
 constexpr std::size_t kPiece = 256 * 1024;
-
-std::uint64_t load_le64(const std::uint8_t* p) {
-  return std::uint64_t{load_le32(p)} | std::uint64_t{load_le32(p + 4)} << 32;
-}
 
 bool read_at(std::FILE* f, void* buffer, std::size_t size, std::uint64_t at) {
   return u_read_at(f, buffer, size, static_cast<std::int64_t>(at));
@@ -68,12 +55,12 @@ std::int32_t ZipReader::open(std::FILE* file) {
   file_ = file;
   entries_.clear();
   const std::int64_t size = u_file_size(file);
-  if (size < static_cast<std::int64_t>(kEndSize)) return ERR_CORRUPT_DATA_FILE;
+  if (size < static_cast<std::int64_t>(kZipEndSize)) return ERR_CORRUPT_DATA_FILE;
   file_size_ = static_cast<std::uint64_t>(size);
   // The end record is the last 22 bytes, unless a comment (at most 65535
   // bytes) follows it: look for its signature from the end backwards.
   const std::size_t tail =
-      static_cast<std::size_t>(std::min<std::uint64_t>(file_size_, 65535 + kEndSize));
+      static_cast<std::size_t>(std::min<std::uint64_t>(file_size_, 65535 + kZipEndSize));
   std::vector<std::uint8_t> buf;
   try {
     buf.resize(tail);
@@ -81,13 +68,13 @@ std::int32_t ZipReader::open(std::FILE* file) {
     return ERR_NO_MEM;
   }
   if (!read_at(file, buf.data(), tail, file_size_ - tail)) return ERR_CORRUPT_DATA_FILE;
-  std::size_t end = tail - kEndSize + 1;
+  std::size_t end = tail - kZipEndSize + 1;
   for (;;) {
     if (end == 0) return ERR_CORRUPT_DATA_FILE;
     --end;
     const std::uint8_t* p = buf.data() + end;
     // The comment's length must reach exactly to the end of the file.
-    if (load_le32(p) == kEndSignature && end + kEndSize + load_le16(p + 20) == tail) break;
+    if (load_le32(p) == kZipEndSignature && end + kZipEndSize + load_le16(p + 20) == tail) break;
   }
   const std::uint8_t* e = buf.data() + end;
   const std::uint64_t end_at = file_size_ - tail + end;
@@ -96,13 +83,14 @@ std::int32_t ZipReader::open(std::FILE* file) {
   std::uint64_t dir_at = load_le32(e + 16);
   if (load_le16(e + 4) != 0 || load_le16(e + 6) != 0) return ERR_CORRUPT_DATA_FILE;  // one disk
   std::uint64_t dir_end = end_at;
-  if (end_at >= kLocatorSize) {
-    std::uint8_t loc[kLocatorSize];
-    if (!read_at(file, loc, kLocatorSize, end_at - kLocatorSize)) return ERR_CORRUPT_DATA_FILE;
+  if (end_at >= kZip64LocatorSize) {
+    std::uint8_t loc[kZip64LocatorSize];
+    if (!read_at(file, loc, kZip64LocatorSize, end_at - kZip64LocatorSize))
+      return ERR_CORRUPT_DATA_FILE;
     if (load_le32(loc) == kZip64LocatorSignature) {
       const std::uint64_t record_at = load_le64(loc + 8);
       std::uint8_t r[kZip64EndSize];
-      if (record_at > end_at - kLocatorSize - kZip64EndSize ||
+      if (record_at > end_at - kZip64LocatorSize - kZip64EndSize ||
           !read_at(file, r, kZip64EndSize, record_at) || load_le32(r) != kZip64EndSignature)
         return ERR_CORRUPT_DATA_FILE;
       count = load_le64(r + 32);
@@ -111,7 +99,7 @@ std::int32_t ZipReader::open(std::FILE* file) {
       dir_end = record_at;
     }
   }
-  if (dir_at > dir_end || dir_size != dir_end - dir_at || count > dir_size / kCentralSize)
+  if (dir_at > dir_end || dir_size != dir_end - dir_at || count > dir_size / kZipCentralSize)
     return ERR_CORRUPT_DATA_FILE;
   data_end_ = dir_at;
   return read_directory(dir_at, dir_size, count);
@@ -130,9 +118,9 @@ std::int32_t ZipReader::read_directory(std::uint64_t at, std::uint64_t size, std
   if (size > 0 && !read_at(file_, dir.data(), dir.size(), at)) return ERR_CORRUPT_DATA_FILE;
   std::size_t p = 0;
   for (std::uint64_t i = 0; i < count; ++i) {
-    if (dir.size() - p < kCentralSize) return ERR_CORRUPT_DATA_FILE;
+    if (dir.size() - p < kZipCentralSize) return ERR_CORRUPT_DATA_FILE;
     const std::uint8_t* r = dir.data() + p;
-    if (load_le32(r) != kCentralSignature) return ERR_CORRUPT_DATA_FILE;
+    if (load_le32(r) != kZipCentralSignature) return ERR_CORRUPT_DATA_FILE;
     ZipEntry e;
     e.flags = load_le16(r + 8);
     e.method = load_le16(r + 10);
@@ -143,11 +131,11 @@ std::int32_t ZipReader::read_directory(std::uint64_t at, std::uint64_t size, std
     const std::size_t extra_length = load_le16(r + 30);
     const std::size_t comment_length = load_le16(r + 32);
     e.header_at = load_le32(r + 42);
-    const std::size_t record = kCentralSize + name_length + extra_length + comment_length;
+    const std::size_t record = kZipCentralSize + name_length + extra_length + comment_length;
     if (dir.size() - p < record) return ERR_CORRUPT_DATA_FILE;
-    e.name.assign(reinterpret_cast<const char*>(r + kCentralSize), name_length);
-    if (!apply_zip64(r + kCentralSize + name_length, extra_length, e, e.size == 0xFFFFFFFF,
-                     e.compressed == 0xFFFFFFFF, e.header_at == 0xFFFFFFFF))
+    e.name.assign(reinterpret_cast<const char*>(r + kZipCentralSize), name_length);
+    if (!apply_zip64(r + kZipCentralSize + name_length, extra_length, e, e.size == kZipMarked,
+                     e.compressed == kZipMarked, e.header_at == kZipMarked))
       return ERR_CORRUPT_DATA_FILE;
     // The entry's local header and data lie before the directory.
     if (e.header_at > data_end_ || e.compressed > data_end_ - e.header_at)
@@ -169,12 +157,12 @@ std::int32_t ZipReader::read(const ZipEntry& e, const Sink& sink) const {
   if (e.method != 0 && e.method != 8) return ERR_CORRUPT_DATA_FILE;
   if (e.method == 0 && e.size != e.compressed) return ERR_CORRUPT_DATA_FILE;
   if (e.method == 8 && e.size / kMaxRatio > e.compressed) return ERR_DATASET_DIM_TOO_LARGE;
-  std::uint8_t local[kLocalSize];
-  if (e.header_at > data_end_ || data_end_ - e.header_at < kLocalSize ||
-      !read_at(file_, local, kLocalSize, e.header_at) || load_le32(local) != kLocalSignature)
+  std::uint8_t local[kZipLocalSize];
+  if (e.header_at > data_end_ || data_end_ - e.header_at < kZipLocalSize ||
+      !read_at(file_, local, kZipLocalSize, e.header_at) || load_le32(local) != kZipLocalSignature)
     return ERR_CORRUPT_DATA_FILE;
   const std::uint64_t data_at =
-      e.header_at + kLocalSize + load_le16(local + 26) + load_le16(local + 28);
+      e.header_at + kZipLocalSize + load_le16(local + 26) + load_le16(local + 28);
   if (data_at > data_end_ || e.compressed > data_end_ - data_at) return ERR_CORRUPT_DATA_FILE;
 
   std::unique_ptr<std::uint8_t[]> in(new (std::nothrow) std::uint8_t[kPiece]);

@@ -6,24 +6,13 @@
 #include "platform/file_io.h"
 #include "platform/local_time.h"
 #include "x3p/checksums.h"
+#include "x3p/zip_format.h"
 
 namespace {
 
-constexpr std::uint32_t kLocalSignature = 0x04034b50;
-constexpr std::uint32_t kCentralSignature = 0x02014b50;
-constexpr std::uint32_t kEndSignature = 0x06054b50;
-constexpr std::uint32_t kZip64EndSignature = 0x06064b50;
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
-constexpr std::uint64_t kMarked = 0xFFFFFFFF;  // a field that says "see ZIP64"
-constexpr std::uint16_t kVersionPlain = 20;    // stored entries
+constexpr std::uint16_t kVersionPlain = 20;  // stored entries
 constexpr std::uint16_t kVersionZip64 = 45;
-constexpr std::size_t kLocalHeaderSize = 30;
 constexpr std::size_t kCrcAt = 14;  // of a local header
-
-void store_le64(std::uint8_t* p, std::uint64_t v) {
-  store_le32(p, static_cast<std::uint32_t>(v));
-  store_le32(p + 4, static_cast<std::uint32_t>(v >> 32));
-}
 
 // A record built field by field, little-endian.
 class Record {
@@ -58,7 +47,7 @@ class Record {
 
 }  // namespace
 
-std::uint64_t ZipWriter::field32(std::uint64_t v) const { return v >= limit_ ? kMarked : v; }
+std::uint64_t ZipWriter::field32(std::uint64_t v) const { return v >= limit_ ? kZipMarked : v; }
 
 bool ZipWriter::put(const void* data, std::size_t size) {
   if (failed_) return false;
@@ -93,7 +82,7 @@ bool ZipWriter::begin(std::string_view name, std::uint64_t size) {
   const bool zip64 = size >= limit_;
   entries_.push_back({std::string(name), pos_, size, 0});
   Record r;
-  r.u32(kLocalSignature).u16(zip64 ? kVersionZip64 : kVersionPlain).u16(0).u16(0);
+  r.u32(kZipLocalSignature).u16(zip64 ? kVersionZip64 : kVersionPlain).u16(0).u16(0);
   r.u16(dos_time_).u16(dos_date_).u32(0).u32(field32(size)).u32(field32(size));
   r.u16(name.size()).u16(zip64 ? 20 : 0).text(name);
   if (zip64) r.u16(1).u16(16).u64(size).u64(size);
@@ -133,7 +122,7 @@ bool ZipWriter::rewrite(std::size_t entry, const void* data, std::size_t size) {
   std::uint8_t crc[4];
   store_le32(crc, e.crc);
   const std::uint64_t data_at =
-      e.offset + kLocalHeaderSize + e.name.size() + (e.size >= limit_ ? 20 : 0);
+      e.offset + kZipLocalSize + e.name.size() + (e.size >= limit_ ? 20 : 0);
   return patch(e.offset + kCrcAt, crc, sizeof crc) && patch(data_at, data, size);
 }
 
@@ -145,7 +134,7 @@ bool ZipWriter::finish() {
     const bool far = e.offset >= limit_;
     const std::size_t extra = (big ? 16 : 0) + (far ? 8 : 0);
     Record r;
-    r.u32(kCentralSignature).u16(big || far ? kVersionZip64 : kVersionPlain);
+    r.u32(kZipCentralSignature).u16(big || far ? kVersionZip64 : kVersionPlain);
     r.u16(big || far ? kVersionZip64 : kVersionPlain).u16(0).u16(0);
     r.u16(dos_time_).u16(dos_date_).u32(e.crc).u32(field32(e.size)).u32(field32(e.size));
     r.u16(e.name.size()).u16(extra > 0 ? extra + 4 : 0).u16(0).u16(0).u16(0).u32(0);
@@ -168,7 +157,7 @@ bool ZipWriter::finish() {
     r.u32(kZip64LocatorSignature).u32(0).u64(record_at).u32(1);
   }
   const std::uint64_t count16 = count >= 0xFFFF ? 0xFFFF : count;
-  r.u32(kEndSignature).u16(0).u16(0).u16(count16).u16(count16);
+  r.u32(kZipEndSignature).u16(0).u16(0).u16(count16).u16(count16);
   r.u32(field32(directory_size)).u32(field32(directory_at)).u16(0);
   return put(r.bytes().data(), r.bytes().size());
 }
