@@ -11,29 +11,6 @@
 
 #include "platform/file_io.h"
 
-namespace {
-
-// Appends code point `c` as UTF-8.
-void put_utf8(std::string& out, std::uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-}  // namespace
-
 int read_name_list(const CommandArg& file, bool nul, const std::function<void(std::string)>& take) {
   const bool standard_input = file.shown == "-";
   File owned(standard_input ? nullptr : u_fopen(file.value.c_str(), "rb"));
@@ -60,20 +37,20 @@ int read_name_list(const CommandArg& file, bool nul, const std::function<void(st
       std::uint32_t u = big ? (static_cast<unsigned>(a) << 8 | static_cast<unsigned>(b))
                             : (static_cast<unsigned>(b) << 8 | static_cast<unsigned>(a));
       if (u >= 0xD800 && u <= 0xDBFF) {
-        if (high) put_utf8(name, 0xFFFD);
+        if (high) u_append_utf8(name, 0xFFFD);
         high = u;
         continue;
       }
       if (u >= 0xDC00 && u <= 0xDFFF) {
         u = high ? 0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00) : 0xFFFD;
       } else if (high) {
-        put_utf8(name, 0xFFFD);
+        u_append_utf8(name, 0xFFFD);
       }
       high = 0;
       if (u == static_cast<unsigned char>(end))
         finish();
       else
-        put_utf8(name, u);
+        u_append_utf8(name, u);
     }
   } else {
     int c = first;

@@ -25,6 +25,9 @@ std::string u_path_copy(const char* path);
 // True when `path` is null or names nothing: "" or a wide path without units.
 bool u_path_is_empty(const char* path);
 
+// Appends code point `c` (below 0x110000, not a surrogate) as UTF-8.
+void u_append_utf8(std::string& out, std::uint32_t c);
+
 // Builds a library path (mark 0xFEFF, little-endian units, a 0 unit at the
 // end) from UTF-8 text; empty when the text is not valid UTF-8.
 std::string u_wide_path_from_utf8(const std::string& utf8);

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/file_io.h"
 #include "platform/local_time.h"
 #include "sdf/date_text.h"
 #include "sdf/sdf_writer.h"
@@ -53,8 +54,7 @@ std::string xml_text(const char* text, std::size_t width) {
     }
     ++i;
     if (c >= 0x80) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      u_append_utf8(out, c);  // read as Latin-1
     } else if (c < 0x20 && c != '\t') {
       out += ' ';
     } else if (c == '&') {
