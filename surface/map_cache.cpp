@@ -19,7 +19,10 @@ void MapCache::begin(const MapGeometry& map) {
   if (keeping_) {
     const std::size_t n = static_cast<std::size_t>(points);
     keeping_ = whole_ ? whole_values_.allocate(n) : values_.allocate(n);
-    if (keeping_ && whole_) kept_.reserve(static_cast<std::size_t>(map.height));
+    if (keeping_ && whole_) {
+      kept_.reserve(static_cast<std::size_t>(map.height));
+      row_.resize(static_cast<std::size_t>(map.width));
+    }
   }
 }
 
@@ -33,42 +36,55 @@ void MapCache::row(std::uint64_t y, const double* values, const std::uint8_t* mi
   if (whole_) {
     // The row's span decides its width; every value must be a whole number
     // strictly inside the 32-bit range (its lowest value marks a missing
-    // point), else the next pass reads the file again.
+    // point), else the next pass reads the file again. The loops keep each
+    // to one width of lanes (the flags as doubles, the conversions through
+    // a row of 32-bit numbers), which the compiler vectorises.
     constexpr double kInf = std::numeric_limits<double>::infinity();
     double lo = kInf, hi = -kInf;
 #pragma omp simd reduction(min : lo) reduction(max : hi)
     for (int i = 0; i < w; ++i) {
-      lo = std::min(lo, missing[i] ? kInf : values[i]);
-      hi = std::max(hi, missing[i] ? -kInf : values[i]);
+      const double v = values[i];
+      const double m = missing[i];
+      const double low = m != 0 ? kInf : v, high = m != 0 ? -kInf : v;
+      lo = lo < low ? lo : low;
+      hi = hi > high ? hi : high;
     }
     if (lo > hi) lo = hi = 0;  // no valid point
     KeptRow r;
     r.at = (used_ + 1) & ~std::uint64_t{1};  // 32-bit aligned
     auto* units = reinterpret_cast<std::uint16_t*>(whole_values_.get());
-    int fits = lo >= -2147483647.0 && hi <= 2147483647.0;
+    bool fits = lo >= -2147483647.0 && hi <= 2147483647.0;
     r.narrow = fits && hi - lo < kNarrowMissing;
-    if (r.narrow) {
-      r.base = static_cast<std::int32_t>(lo);
+    if (fits) {
+      // Each value less the base, as a whole number (a missing point's 0
+      // too: the base is whole when the row is), and how far any was from
+      // one.
+      r.base = r.narrow ? static_cast<std::int32_t>(lo) : 0;
       const double base = r.base;
-      std::uint16_t* out = units + r.at;
-#pragma omp simd reduction(& : fits)
+      std::int32_t* whole = row_.data();
+      double off = 0;
+#pragma omp simd reduction(max : off)
       for (int i = 0; i < w; ++i) {
-        const double d = missing[i] ? 0.0 : values[i] - base;
+        const double d = values[i] - base;
         const auto k = static_cast<std::int32_t>(d);
-        fits &= static_cast<double>(k) == d;
-        out[i] = missing[i] ? kNarrowMissing : static_cast<std::uint16_t>(k);
+        const double e = std::fabs(static_cast<double>(k) - d);
+        off = off > e ? off : e;
+        whole[i] = k;
       }
-      used_ = r.at + map_.width;
-    } else if (fits) {
-      std::int32_t* out = reinterpret_cast<std::int32_t*>(units + r.at);
-#pragma omp simd reduction(& : fits)
-      for (int i = 0; i < w; ++i) {
-        const double v = missing[i] ? 0.0 : values[i];
-        const auto k = static_cast<std::int32_t>(v);
-        fits &= static_cast<double>(k) == v;
-        out[i] = missing[i] ? kMissing : k;
+      fits = off == 0;
+      if (r.narrow) {
+        std::uint16_t* out = units + r.at;
+#pragma omp simd
+        for (int i = 0; i < w; ++i)
+          out[i] =
+              static_cast<std::uint16_t>(whole[i] | -static_cast<std::int32_t>(missing[i] != 0));
+        used_ = r.at + map_.width;
+      } else {
+        std::int32_t* out = reinterpret_cast<std::int32_t*>(units + r.at);
+#pragma omp simd
+        for (int i = 0; i < w; ++i) out[i] = missing[i] ? kMissing : whole[i];
+        used_ = r.at + 2 * map_.width;
       }
-      used_ = r.at + 2 * map_.width;
     }
     if (!fits) {
       keeping_ = false;
@@ -95,20 +111,27 @@ void MapCache::replay_rows(std::uint64_t first, std::uint64_t last, HeightSink& 
     if (whole_) {
       const KeptRow& r = kept_[static_cast<std::size_t>(y)];
       const auto* units = reinterpret_cast<const std::uint16_t*>(whole_values_.get()) + r.at;
+      // A missing point's value comes out as 0 times its value plus 0,
+      // which keeps the loops in lanes of doubles (and the 0 unsigned).
       if (r.narrow) {
         const double base = r.base;
 #pragma omp simd
         for (int i = 0; i < w; ++i) {
-          m[i] = units[i] == kNarrowMissing;
-          v[i] = units[i] == kNarrowMissing ? 0.0 : base + units[i];
+          const std::int32_t u = units[i];
+          const double keep = static_cast<double>(u != kNarrowMissing);
+          v[i] = (base + static_cast<double>(u)) * keep + 0.0;
         }
+#pragma omp simd
+        for (int i = 0; i < w; ++i) m[i] = units[i] == kNarrowMissing;
       } else {
         const auto* in = reinterpret_cast<const std::int32_t*>(units);
 #pragma omp simd
         for (int i = 0; i < w; ++i) {
-          m[i] = in[i] == kMissing;
-          v[i] = in[i] == kMissing ? 0.0 : in[i];
+          const double keep = static_cast<double>(in[i] != kMissing);
+          v[i] = static_cast<double>(in[i]) * keep + 0.0;
         }
+#pragma omp simd
+        for (int i = 0; i < w; ++i) m[i] = in[i] == kMissing;
       }
     } else {
       const double* in = values_.get() + y * map_.width;

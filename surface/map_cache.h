@@ -51,7 +51,8 @@ class MapCache final : public HeightSink {
   HookArray<std::int32_t> whole_values_;
   std::uint64_t used_ = 0;  // 16-bit units of whole_values_ filled
   std::vector<KeptRow> kept_;
-  HookArray<double> values_;  // NaN: none
+  std::vector<std::int32_t> row_;  // the row at hand as whole numbers
+  HookArray<double> values_;       // NaN: none
 };
 
 // Runs a sink of type S over a complete map on `threads` threads (see
