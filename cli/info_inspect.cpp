@@ -123,19 +123,28 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
   surface::PictureGrid grid;
   surface::Percentiles percentiles(0.005, 0.995);
   const bool picture = !options.image.empty();
+  const bool second = options.parameters || picture;
+  // A map that will be kept gets the percentiles' first pass from the kept
+  // map, on every processor, instead of on the reading thread.
+  const bool counted_later = picture && cache.fits(view.map);
   surface::HeightFanout first;
   first.add(range);
-  if (picture) {
-    first.add(grid);
-    first.add(percentiles);
-  }
-  const bool second = options.parameters || picture;
+  if (picture) first.add(grid);
+  if (picture && !counted_later) first.add(percentiles);
   if (second) first.add(cache);
   if (options.parameters) first.add(plane);
   if (std::int32_t err = view.read(first)) return err;
   report->summary = summary_of(view, range);
   if (!second) return ERR_NONE;
 
+  if (counted_later) {
+    if (cache.complete()) {
+      percentiles = surface::replay_counting<surface::Percentiles>(
+          cache, 0, [&percentiles] { return percentiles; });
+    } else if (std::int32_t err = view.read(percentiles)) {  // the map was given up
+      return err;
+    }
+  }
   surface::HeightParameters parameters;
   const bool scaled = picture && percentiles.second_pass();
   if (cache.complete()) {

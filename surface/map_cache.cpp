@@ -5,6 +5,12 @@
 
 namespace surface {
 
+bool MapCache::fits(const MapGeometry& map) const {
+  const std::uint64_t points = map.width * map.height;
+  const std::uint64_t bytes = map.integral ? 4 : 8;
+  return map.width > 0 && points / map.width == map.height && points <= budget_ / bytes;
+}
+
 void MapCache::begin(const MapGeometry& map) {
   map_ = map;
   rows_ = 0;
@@ -13,11 +19,9 @@ void MapCache::begin(const MapGeometry& map) {
   values_.reset();
   used_ = 0;
   kept_.clear();
-  const std::uint64_t points = map.width * map.height;
-  const std::uint64_t bytes = whole_ ? 4 : 8;
-  keeping_ = map.width > 0 && points / map.width == map.height && points <= budget_ / bytes;
+  keeping_ = fits(map);
   if (keeping_) {
-    const std::size_t n = static_cast<std::size_t>(points);
+    const auto n = static_cast<std::size_t>(map.width * map.height);
     keeping_ = whole_ ? whole_values_.allocate(n) : values_.allocate(n);
     if (keeping_ && whole_) {
       kept_.reserve(static_cast<std::size_t>(map.height));

@@ -20,6 +20,9 @@ class MapCache final : public HeightSink {
   // Keeps a map whose values take at most `budget_bytes`: four bytes a point
   // for a map of whole numbers, eight otherwise.
   explicit MapCache(std::size_t budget_bytes) : budget_(budget_bytes) {}
+  // Whether a map of this size fits the budget (it may still be given up:
+  // memory refused, or values that are not what the map promised).
+  bool fits(const MapGeometry& map) const;
   void begin(const MapGeometry& map) override;
   void row(std::uint64_t y, const double* values, const std::uint8_t* missing) override;
   // Whether the map is being kept (it may still be given up, see complete).

@@ -27,8 +27,8 @@ class Percentiles final : public HeightSink {
   // After the first pass: prepares the second (false when there is no valid
   // value, and so nothing to find).
   bool second_pass();
-  // Adds the second pass's counts of another part of the same map (counts
-  // add up in any order).
+  // Adds the counts of the same pass over another part of the same map
+  // (counts add up in any order).
   void merge(const Percentiles& other);
   // After the second pass: the two values.
   double low() const { return value(0); }

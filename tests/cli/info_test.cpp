@@ -3,6 +3,7 @@
 #include "cli/info.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cmath>
@@ -20,6 +21,7 @@
 #include "datafile/data_writer.h"
 #include "errors/errors.h"
 #include "fuzz/seed_files.h"
+#include "platform/byte_order.h"
 #include "platform/file_io.h"
 #include "sdf/attributes.h"
 #include "sdf/sdf_import.h"
@@ -356,25 +358,66 @@ TEST(TovrelInfo, HeightParameters) {
   RunResult text = run_program(info_exe(), {few});
   EXPECT_NE(text.out.find("  Sa:           undefined\n"), std::string::npos) << text.out;
 
-  // A map too large to keep is read twice, to the same parameters and scale.
-  Converted c = convert(dir, 2, 300, 200, 11);
+  // A map too large to keep is read twice, and one given up half-way (its
+  // values not the whole numbers it promised) once more: the same
+  // parameters and scale. The picture's data are deflated in several
+  // pieces, which inflate as one stream to the whole of them.
+  Converted c = convert(dir, 2, 1000, 800, 11);
   MeasurementView view;
   ASSERT_EQ(open_measurement(c.sdf.c_str(), &view), ERR_NONE);
-  InfoReport kept, read_again;
+  InfoReport kept, read_again, given_up;
   InfoOptions options;
   options.image = dir.file("kept.png");
   ASSERT_EQ(inspect_measurement(view, options, &kept), ERR_NONE);
+  MeasurementView broken = view;
+  broken.read = [&view](surface::HeightSink& sink) {
+    struct Halves final : surface::HeightSink {
+      surface::HeightSink* to;
+      void begin(const surface::MapGeometry& map) override { to->begin(map); }
+      void row(std::uint64_t y, const double* values, const std::uint8_t* missing) override {
+        std::vector<double> v(values, values + 1000);
+        if (y == 400) v[0] += 0.5;
+        to->row(y, v.data(), missing);
+      }
+    } halves;
+    halves.to = &sink;
+    return view.read(halves);
+  };
+  options.image = dir.file("given_up.png");
+  ASSERT_EQ(inspect_measurement(broken, options, &given_up), ERR_NONE);
   options.keep_bytes = 0;
   options.image = dir.file("read_again.png");
   ASSERT_EQ(inspect_measurement(view, options, &read_again), ERR_NONE);
   for (auto member : {&surface::HeightParameters::sa, &surface::HeightParameters::sq,
                       &surface::HeightParameters::ssk, &surface::HeightParameters::sku,
-                      &surface::HeightParameters::sz})
+                      &surface::HeightParameters::sz}) {
     EXPECT_NEAR(kept.parameters.*member, read_again.parameters.*member,
                 1e-12 * std::fabs(kept.parameters.*member));
+    EXPECT_NEAR(kept.parameters.*member, given_up.parameters.*member,
+                1e-6 * std::fabs(kept.parameters.*member));
+  }
   EXPECT_EQ(kept.picture.low, read_again.picture.low);
   EXPECT_EQ(kept.picture.high, read_again.picture.high);
-  EXPECT_EQ(read_bytes(dir.file("kept.png")), read_bytes(dir.file("read_again.png")));
+  EXPECT_EQ(kept.picture.low, given_up.picture.low);
+  EXPECT_EQ(kept.picture.high, given_up.picture.high);
+  const std::vector<std::uint8_t> png = read_bytes(dir.file("kept.png"));
+  EXPECT_EQ(png, read_bytes(dir.file("read_again.png")));
+  std::vector<std::uint8_t> deflated;
+  std::uint32_t png_w = 0, png_h = 0;
+  for (std::size_t at = 8; at + 12 <= png.size();) {
+    const std::uint32_t n = load_be32(&png[at]);
+    if (std::memcmp(&png[at + 4], "IHDR", 4) == 0)
+      png_w = load_be32(&png[at + 8]), png_h = load_be32(&png[at + 12]);
+    if (std::memcmp(&png[at + 4], "IDAT", 4) == 0)
+      deflated.insert(deflated.end(), png.begin() + at + 8, png.begin() + at + 8 + n);
+    at += 12 + n;
+  }
+  uLongf inflated = (png_w * 3 + 1) * png_h;
+  ASSERT_GT(inflated, 2u << 20);  // more than one piece
+  std::vector<std::uint8_t> pixels(inflated + 1);
+  uLongf room = pixels.size();
+  EXPECT_EQ(uncompress(pixels.data(), &room, deflated.data(), deflated.size()), Z_OK);
+  EXPECT_EQ(room, inflated);
 
   // The kept map gives every row back as it came: a row kept in 16 bits
   // (span 65534), one in 32, one with no valid point; a fraction gives up.
