@@ -9,9 +9,10 @@
 #   tree: wall time of `tovrel -r` over 10,000 small files in 100 folders
 #     against `cp -r` of its own output (target <= 1.5), with the peak memory;
 #     and of `tovrel -r -u` over the finished tree against the first run;
-#   import: wall time of `tovrel-info out.sdf` against Gwyddion's loader
-#     (bench/gwyddion_load_only, or tests/interop/gwyddion_load, which also
-#     reads and checks the file itself), and tovrel-info's peak memory;
+#   import: wall time of `tovrel-info --no-parameters out.sdf` (reading the
+#     file and listing it, as the loader only reads it) against Gwyddion's
+#     loader (bench/gwyddion_load_only, or tests/interop/gwyddion_load, which
+#     also reads and checks the file itself), and tovrel-info's peak memory;
 #   inspection: tovrel-info on the same SDF file with --no-parameters, by
 #     default (with the height parameters) and with --image, and what each
 #     adds.
@@ -145,11 +146,11 @@ that cannot be split), $(ratio "$(median "$work/md5.txt")" "$(median "$work/catx
     : >"$work/gwy.txt"
     i=0
     while [ $i -lt "$runs" ]; do
-      measure "$work/info.txt" /dev/null "$info" "$work/out.sdf"
+      measure "$work/info.txt" /dev/null "$info" --no-parameters "$work/out.sdf"
       [ -z "$gwy" ] || measure "$work/gwy.txt" /dev/null "$gwy" "$work/out.sdf"
       i=$((i + 1))
     done
-    import_line="import $side: tovrel-info $(timing "$work/info.txt") s, \
+    import_line="import $side: tovrel-info --no-parameters $(timing "$work/info.txt") s, \
 peak $(mib "$(peak "$work/info.txt")") MiB (target <= phase array $((side * side * 4 / 1048576)) + 16 MiB)"
     if [ -n "$gwy" ]; then
       import_line="$import_line; $(basename "$gwy") $(timing "$work/gwy.txt") s, \

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <tuple>
 
@@ -31,9 +32,15 @@ namespace {
 constexpr std::size_t kDeflatePiece = std::size_t{1} << 21;
 constexpr std::size_t kDictionary = std::size_t{1} << 15;
 
+// One piece's deflated bytes: only as much of the room as they take is
+// ever touched.
+struct Deflated {
+  std::unique_ptr<unsigned char[]> bytes;
+  std::size_t size = 0;
+};
+
 // Deflates piece `k` of `data` into `out`; false on failure.
-bool deflate_piece(const unsigned char* data, std::size_t size, std::size_t k,
-                   std::vector<unsigned char>& out) {
+bool deflate_piece(const unsigned char* data, std::size_t size, std::size_t k, Deflated& out) {
   const std::size_t at = k * kDeflatePiece, n = std::min(kDeflatePiece, size - at);
   const bool last = at + n == size;
   z_stream z{};
@@ -43,14 +50,18 @@ bool deflate_piece(const unsigned char* data, std::size_t size, std::size_t k,
     const std::size_t d = std::min(kDictionary, at);
     ok = deflateSetDictionary(&z, data + at - d, static_cast<uInt>(d)) == Z_OK;
   }
-  out.resize(deflateBound(&z, static_cast<uLong>(n)) + 16);
-  z.next_in = const_cast<unsigned char*>(data + at);
-  z.avail_in = static_cast<uInt>(n);
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  ok = ok && deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH) == (last ? Z_STREAM_END : Z_OK) &&
-       z.avail_in == 0;
-  out.resize(z.total_out);
+  const std::size_t room = deflateBound(&z, static_cast<uLong>(n)) + 16;
+  out.bytes.reset(new (std::nothrow) unsigned char[room]);
+  ok = ok && out.bytes;
+  if (ok) {
+    z.next_in = const_cast<unsigned char*>(data + at);
+    z.avail_in = static_cast<uInt>(n);
+    z.next_out = out.bytes.get();
+    z.avail_out = static_cast<uInt>(room);
+    ok = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH) == (last ? Z_STREAM_END : Z_OK) &&
+         z.avail_in == 0;
+    out.size = z.total_out;
+  }
   deflateEnd(&z);
   return ok;
 }
@@ -58,7 +69,7 @@ bool deflate_piece(const unsigned char* data, std::size_t size, std::size_t k,
 unsigned char* png_deflate(unsigned char* data, int size, int* out_size, int) {
   const auto total = static_cast<std::size_t>(size);
   const std::size_t pieces = std::max<std::size_t>(1, (total + kDeflatePiece - 1) / kDeflatePiece);
-  std::vector<std::vector<unsigned char>> parts(pieces);
+  std::vector<Deflated> parts(pieces);
   std::vector<char> done(pieces, 0);
   std::atomic<std::size_t> next{0};
   try {
@@ -74,14 +85,15 @@ unsigned char* png_deflate(unsigned char* data, int size, int* out_size, int) {
   std::size_t length = 2 + 4;
   for (std::size_t k = 0; k < pieces; ++k) {
     if (!done[k]) return nullptr;
-    length += parts[k].size();
+    length += parts[k].size;
   }
   auto* out = static_cast<unsigned char*>(std::malloc(length));
   if (!out) return nullptr;
   unsigned char* p = out;
   *p++ = 0x78;  // deflate, 32 KiB window, the fastest level
   *p++ = 0x01;
-  for (const auto& part : parts) p = std::copy(part.begin(), part.end(), p);
+  for (const Deflated& part : parts)
+    p = std::copy(part.bytes.get(), part.bytes.get() + part.size, p);
   const auto sum = static_cast<std::uint32_t>(adler32_z(adler32(0, nullptr, 0), data, total));
   for (int shift = 24; shift >= 0; shift -= 8) *p++ = static_cast<unsigned char>(sum >> shift);
   *out_size = static_cast<int>(length);
