@@ -87,10 +87,8 @@ class DataSection : private ChunkJob {
 
   void process(int, std::size_t chunk, std::size_t slot) override {
     Slot& s = slots_[slot];
-    const std::int64_t at = start_ + static_cast<std::int64_t>(chunk * kChunkValues * 4);
-    s.read = u_read_at(in_, s.values.get(), s.count * 4, at);
+    s.read = read_phase_values(in_, start_, chunk * kChunkValues, s.count, s.values.get());
     if (!s.read) return;
-    be32_to_host(reinterpret_cast<std::uint32_t*>(s.values.get()), s.count);
     if (!out_) {
       s.smallest = sdf_data_offset(s.values.get(), static_cast<std::int32_t>(s.count));
       return;
@@ -147,6 +145,13 @@ std::int32_t open_phase_block(const char* in, PhaseBlock& block) {
   const std::int32_t count = std::int32_t{block.phase.width} * std::int32_t{block.phase.height};
   block.count = count > 0 ? static_cast<std::size_t>(count) : 0;
   return ERR_NONE;
+}
+
+bool read_phase_values(std::FILE* in, std::int64_t start, std::size_t first, std::size_t n,
+                       std::int32_t* values) {
+  if (!u_read_at(in, values, n * 4, start + static_cast<std::int64_t>(first * 4))) return false;
+  be32_to_host(reinterpret_cast<std::uint32_t*>(values), n);
+  return true;
 }
 
 std::int32_t convert_data_file(const char* in, const char* out, OutputMode mode,

@@ -25,6 +25,13 @@ struct PhaseBlock {
 // that read_data_file refuses, with the same code.
 [[nodiscard]] std::int32_t open_phase_block(const char* in, PhaseBlock& block);
 
+// Reads values [first, first + n) of a phase block that starts at `start` in
+// `in` into `values`, in host order, at their place (the file position is
+// neither used nor moved, so threads may share `in`). false when they are
+// not there: a file cut short meanwhile, a read error.
+[[nodiscard]] bool read_phase_values(std::FILE* in, std::int64_t start, std::size_t first,
+                                     std::size_t n, std::int32_t* values);
+
 // Writes the SDF file that read_data_file(in, ...) followed by
 // sdf_export(out, ..., mode) (or sdf_export_binary for the binary `form`)
 // would write, byte for byte, and refuses every

@@ -11,10 +11,10 @@
 
 #include "datafile/reader.h"
 #include "errors/errors.h"
-#include "platform/byte_order.h"
 #include "platform/chunk_pipeline.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
+#include "sdf/sdf_convert.h"
 #include "sdf/sdf_output.h"
 #include "sdf/sdf_writer.h"
 #include "x3p/checksums.h"
@@ -132,10 +132,8 @@ class PointData : private ChunkJob {
 
   void process(int, std::size_t chunk, std::size_t slot) override {
     Slot& s = slots_[slot];
-    const std::int64_t at = start_ + static_cast<std::int64_t>(chunk * kChunkValues * 4);
-    s.read = u_read_at(in_, s.values.get(), s.count * 4, at);
+    s.read = read_phase_values(in_, start_, chunk * kChunkValues, s.count, s.values.get());
     if (!s.read) return;
-    be32_to_host(reinterpret_cast<std::uint32_t*>(s.values.get()), s.count);
     if (!zip_) {
       s.smallest = sdf_data_offset(s.values.get(), static_cast<std::int32_t>(s.count));
       return;
