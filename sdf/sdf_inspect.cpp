@@ -140,12 +140,17 @@ class RowFeed final : public ValueSink {
         values[k] = m ? 0.0 : static_cast<double>(v) + offset;
       }
     } else {
-      for (std::size_t k = 0; k < count; ++k) {
-        const std::int64_t v = patterns[k];
-        const bool m = v == marker || v == lowest;
-        missing[k] = m;
-        values[k] = m ? 0.0 : static_cast<double>(v) + offset;
+      // Both markers fit 32 bits here. The values are compared as the
+      // doubles they are turned into, and the flags in a loop of their own:
+      // each loop keeps to one width of lanes, which the compiler vectorises.
+      const auto m1 = static_cast<std::int32_t>(marker), m2 = static_cast<std::int32_t>(lowest);
+      const double d1 = m1, d2 = m2;
+      const int n = static_cast<int>(count);  // a chunk's values: far below 2^31
+      for (int k = 0; k < n; ++k) {
+        const double x = patterns[k];
+        values[k] = x == d1 || x == d2 ? 0.0 : x + offset;
       }
+      for (int k = 0; k < n; ++k) missing[k] = (patterns[k] == m1) | (patterns[k] == m2);
     }
   }
 
