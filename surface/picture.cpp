@@ -37,6 +37,7 @@ constexpr std::size_t kDictionary = std::size_t{1} << 15;
 struct Deflated {
   std::unique_ptr<unsigned char[]> bytes;
   std::size_t size = 0;
+  uLong adler = 0;  // of the piece's data
 };
 
 // Deflates piece `k` of `data` into `out`; false on failure.
@@ -61,43 +62,49 @@ bool deflate_piece(const unsigned char* data, std::size_t size, std::size_t k, D
     ok = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH) == (last ? Z_STREAM_END : Z_OK) &&
          z.avail_in == 0;
     out.size = z.total_out;
+    out.adler = adler32_z(adler32(0, nullptr, 0), data + at, n);
   }
   deflateEnd(&z);
   return ok;
 }
 
+// stb_image_write calls this from its own C code: nothing may be thrown
+// through it, so every failure is a null result.
 unsigned char* png_deflate(unsigned char* data, int size, int* out_size, int) {
-  const auto total = static_cast<std::size_t>(size);
-  const std::size_t pieces = std::max<std::size_t>(1, (total + kDeflatePiece - 1) / kDeflatePiece);
-  std::vector<Deflated> parts(pieces);
-  std::vector<char> done(pieces, 0);
-  std::atomic<std::size_t> next{0};
   try {
+    const auto total = static_cast<std::size_t>(size);
+    const std::size_t pieces =
+        std::max<std::size_t>(1, (total + kDeflatePiece - 1) / kDeflatePiece);
+    std::vector<Deflated> parts(pieces);
+    std::vector<char> done(pieces, 0);
+    std::atomic<std::size_t> next{0};
     u_run_threads(static_cast<int>(std::min<std::size_t>(
                       pieces, static_cast<std::size_t>(u_working_threads(0)))),
                   [&](int) {
                     for (std::size_t k; (k = next.fetch_add(1)) < pieces;)
                       done[k] = deflate_piece(data, total, k, parts[k]);
                   });
-  } catch (const std::bad_alloc&) {
+    std::size_t length = 2 + 4;
+    uLong sum = adler32(0, nullptr, 0);
+    for (std::size_t k = 0; k < pieces; ++k) {
+      if (!done[k]) return nullptr;
+      length += parts[k].size;
+      const std::size_t n = std::min(kDeflatePiece, total - k * kDeflatePiece);
+      sum = adler32_combine(sum, parts[k].adler, static_cast<z_off_t>(n));
+    }
+    auto* out = static_cast<unsigned char*>(std::malloc(length));
+    if (!out) return nullptr;
+    unsigned char* p = out;
+    *p++ = 0x78;  // deflate, 32 KiB window, the fastest level
+    *p++ = 0x01;
+    for (const Deflated& part : parts)
+      p = std::copy(part.bytes.get(), part.bytes.get() + part.size, p);
+    for (int shift = 24; shift >= 0; shift -= 8) *p++ = static_cast<unsigned char>(sum >> shift);
+    *out_size = static_cast<int>(length);
+    return out;
+  } catch (...) {
     return nullptr;
   }
-  std::size_t length = 2 + 4;
-  for (std::size_t k = 0; k < pieces; ++k) {
-    if (!done[k]) return nullptr;
-    length += parts[k].size;
-  }
-  auto* out = static_cast<unsigned char*>(std::malloc(length));
-  if (!out) return nullptr;
-  unsigned char* p = out;
-  *p++ = 0x78;  // deflate, 32 KiB window, the fastest level
-  *p++ = 0x01;
-  for (const Deflated& part : parts)
-    p = std::copy(part.bytes.get(), part.bytes.get() + part.size, p);
-  const auto sum = static_cast<std::uint32_t>(adler32_z(adler32(0, nullptr, 0), data, total));
-  for (int shift = 24; shift >= 0; shift -= 8) *p++ = static_cast<unsigned char>(sum >> shift);
-  *out_size = static_cast<int>(length);
-  return out;
 }
 }  // namespace
 #define STBIW_ZLIB_COMPRESS png_deflate
