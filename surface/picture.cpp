@@ -225,6 +225,7 @@ void PictureGrid::begin(const MapGeometry& map) {
   if (w == 0 || h == 0) {
     width_ = height_ = grid_rows_ = 1;
     cells_.assign(1, std::numeric_limits<float>::quiet_NaN());
+    starts_.clear();
     return;
   }
   // The rows' spacing in units of the points' spacing.
@@ -242,22 +243,30 @@ void PictureGrid::begin(const MapGeometry& map) {
   grid_rows_ = std::min(height_, h);
   sums_.assign(width_, 0.0);
   counts_.assign(width_, 0);
-  column_.resize(w);
-  for (std::uint64_t x = 0; x < w; ++x) column_[x] = static_cast<std::uint32_t>(x * width_ / w);
+  // Point x falls in column x * width_ / w: every column gets a run of
+  // neighbouring points (width_ <= w), the first of which is kept here.
+  starts_.assign(width_ + 1, w);
+  for (std::uint64_t x = w; x-- > 0;) starts_[x * width_ / w] = x;
   cells_.assign(width_ * grid_rows_, std::numeric_limits<float>::quiet_NaN());
 }
 
 void PictureGrid::row(std::uint64_t y, const double* values, const std::uint8_t* missing) {
-  if (column_.empty()) return;
+  if (starts_.empty()) return;
   const std::uint64_t g = y * grid_rows_ / map_.height;
   if (g != current_) finish_row();
   current_ = g;
-  const std::uint64_t w = map_.width;
-  for (std::uint64_t x = 0; x < w; ++x) {
-    const std::uint32_t c = column_[x];
-    const bool valid = !missing[x];
-    sums_[c] += valid ? values[x] : 0.0;
-    counts_[c] += valid;
+  // A column's run is summed in registers, in the same order as point by
+  // point.
+  for (std::uint64_t c = 0; c < width_; ++c) {
+    double sum = sums_[c];
+    std::uint32_t count = counts_[c];
+    for (std::uint64_t x = starts_[c]; x < starts_[c + 1]; ++x) {
+      const bool valid = !missing[x];
+      sum += valid ? values[x] : 0.0;
+      count += valid;
+    }
+    sums_[c] = sum;
+    counts_[c] = count;
   }
   if (y + 1 == map_.height) finish_row();
 }

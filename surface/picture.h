@@ -71,7 +71,7 @@ class PictureGrid final : public HeightSink {
   std::uint64_t current_ = 0;  // the grid row being summed
   std::vector<double> sums_;
   std::vector<std::uint32_t> counts_;
-  std::vector<std::uint32_t> column_;  // grid column of each point
+  std::vector<std::uint64_t> starts_;  // each grid column's first point, then the row's width
   std::vector<float> cells_;
 };
 

@@ -26,6 +26,7 @@
 #include "sdf/attributes.h"
 #include "sdf/sdf_import.h"
 #include "surface/map_cache.h"
+#include "surface/picture.h"
 #include "tests/support/test_support.h"
 #include "tools/synthetic.h"
 #include "x3p/zip_reader.h"
@@ -511,6 +512,36 @@ TEST(TovrelInfo, Pictures) {
   EXPECT_EQ(run_program(info_exe(), {"--image", a, a}).status, INFO_USAGE);
   EXPECT_EQ(run_program(info_exe(), {"--image", folder, a, a}).status, INFO_USAGE);
   EXPECT_EQ(read_bytes(a).size(), seeds::ascii_sdf(20, 10, data, seeds::unit_trailer()).size());
+
+  // Beyond 2048 points a side, a pixel is the mean of its run of points over
+  // its rows; missing points take no part, and a run of none is no height.
+  surface::PictureGrid grid;
+  surface::MapGeometry g;
+  g.width = 5000;
+  g.height = 2;
+  g.dx = g.dy = 1e-6;
+  std::vector<double> v(5000);
+  std::vector<std::uint8_t> m(5000, 0);
+  for (std::size_t x = 0; x < 5000; ++x) v[x] = static_cast<double>(x % 7);
+  m[0] = m[1] = m[2] = m[4] = 1;
+  grid.begin(g);
+  grid.row(0, v.data(), m.data());
+  v[4] = 0;  // valid in the second row only
+  m[4] = 0;
+  grid.row(1, v.data(), m.data());
+  ASSERT_EQ(grid.width(), 2048u);
+  ASSERT_EQ(grid.grid_rows(), 1u);
+  EXPECT_TRUE(std::isnan(grid.cell(0, 0)));  // points 0 to 2
+  std::vector<double> sum(2048, 0);
+  std::vector<int> count(2048, 0);
+  for (std::size_t y = 0; y < 2; ++y)
+    for (std::size_t x = 3; x < 5000; ++x) {
+      if (x == 4 && y == 0) continue;
+      sum[x * 2048 / 5000] += x == 4 ? 0 : static_cast<double>(x % 7);
+      ++count[x * 2048 / 5000];
+    }
+  for (std::size_t c = 1; c < 2048; ++c)
+    ASSERT_EQ(grid.cell(c, 0), static_cast<float>(sum[c] / count[c])) << c;
 }
 
 TEST(TovrelInfo, UsageErrors) {
