@@ -81,6 +81,28 @@ PhaseSummary summary_of(const MeasurementView& view, const surface::RangeSink& r
   return s;
 }
 
+// The second look at a kept map: the heights above the plane and the
+// brackets of the picture's scale, in one replay.
+struct SecondLook final : surface::HeightSink {
+  SecondLook(bool measure, const surface::Plane& plane, const surface::RankBrackets& brackets)
+      : measure(measure), moments(plane), ranks(brackets) {}
+  void begin(const surface::MapGeometry& map) override {
+    moments.begin(map);
+    ranks.begin(map);
+  }
+  void row(std::uint64_t y, const double* values, const std::uint8_t* missing) override {
+    if (measure) moments.row(y, values, missing);
+    ranks.row(y, values, missing);
+  }
+  void merge(const SecondLook& other) {
+    moments.merge(other.moments);
+    ranks.merge(other.ranks);
+  }
+  bool measure;
+  surface::ResidualMoments moments;
+  surface::RankBrackets ranks;
+};
+
 }  // namespace
 
 std::int32_t open_measurement(const char* path, MeasurementView* view) {
@@ -137,7 +159,29 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
   report->summary = summary_of(view, range);
   if (!second) return ERR_NONE;
 
-  if (counted_later) {
+  // A kept map gets the residuals and, where a sample tells where they lie,
+  // the scale's percentiles in one replay on every processor; the
+  // percentiles' histogram passes only when that fails.
+  surface::HeightParameters parameters;
+  bool scaled = false;
+  double low = 0, high = 0;
+  bool ranked = false;
+  if (cache.complete()) {
+    const surface::Plane p = plane.plane();
+    if (picture && range.valid() > 0) {
+      const surface::RankBrackets brackets(cache, 0.005, 0.995, range.valid());
+      SecondLook look = surface::replay_in_blocks<SecondLook>(
+          cache, 0, [&] { return SecondLook(options.parameters, p, brackets); });
+      parameters = look.moments.parameters();
+      ranked = look.ranks.finish();
+      if (ranked) scaled = true, low = look.ranks.low(), high = look.ranks.high();
+    } else if (options.parameters) {
+      parameters = surface::replay_in_blocks<surface::ResidualMoments>(cache, 0, [&p] {
+                     return surface::ResidualMoments(p);
+                   }).parameters();
+    }
+  }
+  if (counted_later && !ranked) {
     if (cache.complete()) {
       percentiles = surface::replay_counting<surface::Percentiles>(
           cache, 0, [&percentiles] { return percentiles; });
@@ -145,33 +189,27 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
       return err;
     }
   }
-  surface::HeightParameters parameters;
-  const bool scaled = picture && percentiles.second_pass();
+  const bool fine = picture && !ranked && percentiles.second_pass();
   if (cache.complete()) {
-    if (scaled) {
+    if (fine) {
       percentiles = surface::replay_counting<surface::Percentiles>(
           cache, 0, [&percentiles] { return percentiles; });
     }
-    if (options.parameters) {
-      const surface::Plane p = plane.plane();
-      parameters = surface::replay_in_blocks<surface::ResidualMoments>(cache, 0, [&p] {
-                     return surface::ResidualMoments(p);
-                   }).parameters();
-    }
-  } else if (options.parameters || scaled) {
+  } else if (options.parameters || fine) {
     // A map too large to keep is read again.
     surface::ResidualMoments moments(plane.plane());
     surface::HeightFanout again;
     if (options.parameters) again.add(moments);
-    if (scaled) again.add(percentiles);
+    if (fine) again.add(percentiles);
     if (std::int32_t err = view.read(again)) return err;
     parameters = moments.parameters();
   }
+  if (fine) scaled = true, low = percentiles.low(), high = percentiles.high();
   if (picture) {
     PictureFacts& facts = report->picture;
     surface::PictureScale scale;
     scale.any = scaled;
-    if (scaled) scale.low = percentiles.low(), scale.high = percentiles.high();
+    if (scaled) scale.low = low, scale.high = high;
     facts.shown = options.image_shown;
     facts.width = grid.width();
     facts.height = grid.height();

@@ -126,6 +126,9 @@ inline std::uint32_t sort_key(double v) {
   return bits & 0x80000000u ? ~bits : bits | 0x80000000u;
 }
 
+// Above every valid value's key: a missing point's, in RankBrackets.
+constexpr std::uint32_t kNoKey = 0xFFFFFFFFu;
+
 inline double key_value(std::uint32_t key) {
   const std::uint32_t bits = key & 0x80000000u ? key & 0x7FFFFFFFu : ~key;
   return std::bit_cast<float>(bits);
@@ -216,6 +219,106 @@ void Percentiles::merge(const Percentiles& other) {
 double Percentiles::value(int k) const {
   if (pass_ == 0 || fine_[k].empty()) return 0;
   return key_value(bin_[k] << 16 | find_rank(fine_[k], within_[k]).first);
+}
+
+RankBrackets::RankBrackets(const MapCache& cache, double low, double high, std::uint64_t valid)
+    : kept_(std::make_shared<std::atomic<std::uint64_t>>(0)),
+      bound_(std::max<std::uint64_t>(std::uint64_t{1} << 20, valid / 16)) {
+  // Up to 64 rows spread evenly, every so many points of each: some 65536
+  // keys of valid points.
+  struct Sample final : HeightSink {
+    std::uint64_t step = 1;
+    std::vector<std::uint32_t> keys;
+    void begin(const MapGeometry&) override {}
+    void row(std::uint64_t, const double* values, const std::uint8_t* missing) override {
+      for (std::uint64_t i = 0; i < width; i += step)
+        if (!missing[i]) keys.push_back(sort_key(values[i]));
+    }
+    std::uint64_t width = 0;
+  } sample;
+  const MapGeometry& map = cache.map();
+  const std::uint64_t rows = std::min<std::uint64_t>(map.height, 64);
+  sample.width = map.width;
+  sample.step = std::max<std::uint64_t>(1, map.width * rows / 65536);
+  for (std::uint64_t k = 0; k < rows; ++k) {
+    const std::uint64_t y = (2 * k + 1) * map.height / (2 * rows);
+    cache.replay_rows(y, y + 1, sample);
+  }
+  std::vector<std::uint32_t>& s = sample.keys;
+  const auto n = static_cast<std::int64_t>(s.size());
+  if (n == 0 || valid == 0) {
+    overflow_ = true;  // nothing to go by
+    return;
+  }
+  // A margin of 0.4 % of the values on either side of the rank.
+  const std::int64_t margin = n / 256 + 8;
+  const auto at = [&s](std::int64_t i) {
+    std::nth_element(s.begin(), s.begin() + i, s.end());
+    return s[static_cast<std::size_t>(i)];
+  };
+  const std::array<double, 2> fraction = {low, high};
+  for (int k = 0; k < 2; ++k) {
+    rank_[k] =
+        static_cast<std::uint64_t>(std::llround(fraction[k] * static_cast<double>(valid - 1)));
+    const std::int64_t i = std::llround(fraction[k] * static_cast<double>(n - 1));
+    from_[k] = i - margin < 0 ? 0 : at(i - margin);
+    // Below the key every missing point gets (no valid value's key comes
+    // near it: that would be a NaN).
+    to_[k] = i + margin >= n ? kNoKey - 1 : std::min(at(i + margin), kNoKey - 1);
+  }
+}
+
+void RankBrackets::begin(const MapGeometry& map) {
+  width_ = map.width;
+  below_ = {};
+  for (auto& in : inside_) in.clear();
+}
+
+void RankBrackets::row(std::uint64_t, const double* values, const std::uint8_t* missing) {
+  if (overflow_) return;
+  keys_.resize(width_);
+  std::uint32_t* keys = keys_.data();
+  const int w = static_cast<int>(width_);  // rows hold at most 2^20 points
+#pragma omp simd
+  for (int i = 0; i < w; ++i)
+    keys[i] = sort_key(values[i]) | (0u - static_cast<std::uint32_t>(missing[i] != 0));
+  for (int k = 0; k < 2; ++k) {
+    const std::uint32_t from = from_[k], span = to_[k] - from_[k];
+    std::uint32_t below = 0, in = 0;
+#pragma omp simd reduction(+ : below, in)
+    for (int i = 0; i < w; ++i) {
+      below += keys[i] < from;
+      in += keys[i] - from <= span;
+    }
+    below_[k] += below;
+    if (in == 0) continue;
+    if (kept_->fetch_add(in) + in > bound_) {
+      overflow_ = true;
+      return;
+    }
+    for (int i = 0; i < w; ++i)
+      if (keys[i] - from <= span) inside_[k].push_back(keys[i]);
+  }
+}
+
+void RankBrackets::merge(const RankBrackets& other) {
+  overflow_ = overflow_ || other.overflow_;
+  for (int k = 0; k < 2; ++k) {
+    below_[k] += other.below_[k];
+    inside_[k].insert(inside_[k].end(), other.inside_[k].begin(), other.inside_[k].end());
+  }
+}
+
+bool RankBrackets::finish() {
+  if (overflow_) return false;
+  for (int k = 0; k < 2; ++k) {
+    std::vector<std::uint32_t>& in = inside_[k];
+    if (rank_[k] < below_[k] || rank_[k] - below_[k] >= in.size()) return false;
+    const auto at = in.begin() + static_cast<std::ptrdiff_t>(rank_[k] - below_[k]);
+    std::nth_element(in.begin(), at, in.end());
+    value_[k] = key_value(*at);
+  }
+  return true;
 }
 
 void PictureGrid::begin(const MapGeometry& map) {

@@ -5,12 +5,15 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "surface/height_sink.h"
+#include "surface/map_cache.h"
 
 namespace surface {
 
@@ -45,6 +48,42 @@ class Percentiles final : public HeightSink {
   std::array<std::uint64_t, 2> within_{};  // their ranks within those bins
   std::array<std::vector<std::uint64_t>, 2> fine_;
   std::vector<std::uint32_t> keys_;  // the sort keys of the row at hand
+};
+
+// The same two values as Percentiles, in one pass over a kept map when a
+// sample tells where they lie: each rank gets a bracket of sort keys from
+// the sample, wide enough to hold it with a margin; the pass counts the
+// values below each bracket and keeps the keys inside, and the rank is then
+// selected among those. A bracket that turns out not to hold its rank (or
+// more keys than a bound) leaves found() false, and Percentiles finds the
+// values instead. The values do not depend on how the rows were split.
+class RankBrackets final : public HeightSink {
+ public:
+  // Brackets for fractions `low` and `high` of `valid` valid values, from a
+  // sample of rows spread over `cache` (complete).
+  RankBrackets(const MapCache& cache, double low, double high, std::uint64_t valid);
+  void begin(const MapGeometry& map) override;
+  void row(std::uint64_t y, const double* values, const std::uint8_t* missing) override;
+  // Adds the counts and keys of another part of the same map.
+  void merge(const RankBrackets& other);
+  // After the pass: whether both values were found, and then the two
+  // values (to single precision, as Percentiles gives them).
+  bool finish();
+  double low() const { return value_[0]; }
+  double high() const { return value_[1]; }
+
+ private:
+  std::array<std::uint64_t, 2> rank_{};
+  std::array<std::uint32_t, 2> from_{}, to_{};  // the brackets, keys at both ends included
+  std::array<std::uint64_t, 2> below_{};
+  std::array<std::vector<std::uint32_t>, 2> inside_;
+  std::uint64_t width_ = 0;
+  bool overflow_ = false;
+  // The keys kept by every part together, against their bound.
+  std::shared_ptr<std::atomic<std::uint64_t>> kept_;
+  std::uint64_t bound_ = 0;
+  std::vector<std::uint32_t> keys_;
+  std::array<double, 2> value_{};
 };
 
 // The map averaged down to the picture's grid. Rows are finished as they

@@ -448,6 +448,39 @@ TEST(TovrelInfo, HeightParameters) {
   cache.begin(g);
   cache.row(0, in.data(), gone.data());
   EXPECT_FALSE(cache.keeping());
+
+  // The scale's percentiles from the brackets of a sample agree with the
+  // histogram's; a sample that misleads (the sampled points, every fourth
+  // of a row, lie above all the others) finds nothing, and the histogram
+  // takes over.
+  g.width = 4096;
+  g.height = 64;
+  for (const bool misleading : {false, true}) {
+    std::vector<double> row(4096);
+    const std::vector<std::uint8_t> none(4096, 0);
+    cache = surface::MapCache(1 << 21);
+    surface::Percentiles histogram(0.005, 0.995);
+    surface::HeightFanout both;
+    both.add(cache);
+    both.add(histogram);
+    both.begin(g);
+    for (std::uint64_t y = 0; y < 64; ++y) {
+      for (std::size_t x = 0; x < 4096; ++x)
+        row[x] = misleading && x % 4 ? -1e6 - static_cast<double>(x + y) : (x * 7 + y * 3) % 5000;
+      both.row(y, row.data(), none.data());
+    }
+    ASSERT_TRUE(cache.complete());
+    ASSERT_TRUE(histogram.second_pass());
+    histogram = surface::replay_counting<surface::Percentiles>(cache, 3, [&] { return histogram; });
+    SCOPED_TRACE(misleading);
+    const surface::RankBrackets brackets(cache, 0.005, 0.995, 64 * 4096);
+    surface::RankBrackets ranks = surface::replay_in_blocks<surface::RankBrackets>(
+        cache, 3, [&brackets] { return brackets; });
+    ASSERT_EQ(ranks.finish(), !misleading);
+    if (misleading) continue;
+    EXPECT_EQ(ranks.low(), histogram.low());
+    EXPECT_EQ(ranks.high(), histogram.high());
+  }
 }
 
 // The text chunks of a PNG file, and its size.
