@@ -433,9 +433,8 @@ inline const Rgb& scale_colour(double t) {
 
 class Canvas {
  public:
-  Canvas(std::size_t w, std::size_t h) : w_(w), h_(h), pixels_(w * h * 3) {
-    fill(0, 0, w, h, kBackground);
-  }
+  // The pixels are left as they come: every one is drawn (see fill).
+  Canvas(std::size_t w, std::size_t h) : w_(w), h_(h), pixels_(new unsigned char[w * h * 3]) {}
   void set(std::size_t x, std::size_t y, const Rgb& c) {
     if (x >= w_ || y >= h_) return;
     std::memcpy(&pixels_[(y * w_ + x) * 3], c.data(), 3);
@@ -478,7 +477,7 @@ class Canvas {
       ascii += s.compare(i, 2, "\xC2\xB5") == 0 ? (++i, 'u') : s[i];
     return stb_easy_font_width(ascii.data()) * scale;
   }
-  const unsigned char* data() const { return pixels_.data(); }
+  const unsigned char* data() const { return pixels_.get(); }
 
  private:
   void box(std::size_t x, std::size_t y, float x0, float y0, float x1, float y1, int scale) {
@@ -486,7 +485,7 @@ class Canvas {
     fill(x + at(x0), y + at(y0), at(x1) - at(x0), at(y1) - at(y0), kInk);
   }
   std::size_t w_, h_;
-  std::vector<unsigned char> pixels_;
+  std::unique_ptr<unsigned char[]> pixels_;
 };
 
 // Adds tEXt chunks after the IHDR chunk of `png`.
@@ -552,7 +551,11 @@ std::int32_t write_picture(const char* path, const PictureGrid& grid, const Pict
     const std::size_t bar_x = kPad + w + kGap;
     const std::size_t canvas_w = bar_x + kBar + 8 + static_cast<std::size_t>(label_w) + kPad;
     const std::size_t canvas_h = kPad + bar_h + 12 + 16 + kPad;
+    // The background where nothing else is drawn: above and below the map
+    // here, on either side of it with its rows.
     Canvas canvas(canvas_w, canvas_h);
+    canvas.fill(0, 0, canvas_w, kPad, kBackground);
+    canvas.fill(0, kPad + h, canvas_w, canvas_h - kPad - h, kBackground);
 
     // The map, in blocks of rows on every processor.
     const double span = scale.high - scale.low;
@@ -566,6 +569,8 @@ std::int32_t write_picture(const char* path, const PictureGrid& grid, const Pict
           for (std::size_t b; (b = next.fetch_add(1)) < blocks;) {
             for (std::size_t y = b * kBlockRows; y < std::min(h, (b + 1) * kBlockRows); ++y) {
               const std::uint64_t row = y * grid.grid_rows() / h;
+              canvas.fill(0, kPad + y, kPad, 1, kBackground);
+              canvas.fill(kPad + w, kPad + y, canvas_w - kPad - w, 1, kBackground);
               for (std::size_t x = 0; x < w; ++x) {
                 const float v = grid.cell(x, row);
                 const Rgb c = std::isnan(v) || !scale.any
