@@ -36,14 +36,22 @@ class MapCache final : public HeightSink {
  private:
   static constexpr std::int32_t kMissing = INT32_MIN;
   static constexpr std::uint16_t kNarrowMissing = 0xFFFF;
-  // Where a kept row of whole numbers lies in whole_bytes_: 16 bits a point
-  // above `base` when the row's values span less than 65535 (kNarrowMissing:
-  // none), else 32 bits a point (kMissing: none).
-  struct KeptRow {
+  // A row of whole numbers is kept in pieces of kPiece points (the last may
+  // be shorter), each where it lies in whole_values_: 16 bits a point above
+  // `base` when the piece's values span less than 65535 (kNarrowMissing:
+  // none), else 32 bits a point (kMissing: none). Pieces rather than whole
+  // rows, so that a tilt or a deep pit across a row costs 32 bits a point
+  // only where the values are far apart.
+  static constexpr std::uint64_t kPiece = 512;
+  struct KeptPiece {
     std::uint64_t at = 0;
     std::int32_t base = 0;
     bool narrow = false;
   };
+  // Keeps points [x0, x1) of the row at hand; false when a value is not a
+  // whole number of the promised range.
+  bool keep_piece(std::uint64_t x0, std::uint64_t x1, const double* values,
+                  const std::uint8_t* missing);
   std::size_t budget_;
   MapGeometry map_;
   bool keeping_ = false;
@@ -52,8 +60,9 @@ class MapCache final : public HeightSink {
   // Sized for 32 bits a point but filled only as far as the rows need, so
   // that the pages of the narrow rows' unused part are never touched.
   HookArray<std::int32_t> whole_values_;
-  std::uint64_t used_ = 0;  // 16-bit units of whole_values_ filled
-  std::vector<KeptRow> kept_;
+  std::uint64_t used_ = 0;    // 16-bit units of whole_values_ filled
+  std::uint64_t pieces_ = 0;  // pieces a row
+  std::vector<KeptPiece> kept_;
   std::vector<std::int32_t> row_;  // the row at hand as whole numbers
   HookArray<double> values_;       // NaN: none
 };

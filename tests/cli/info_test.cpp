@@ -420,31 +420,43 @@ TEST(TovrelInfo, HeightParameters) {
   EXPECT_EQ(uncompress(pixels.data(), &room, deflated.data(), deflated.size()), Z_OK);
   EXPECT_EQ(room, inflated);
 
-  // The kept map gives every row back as it came: a row kept in 16 bits
-  // (span 65534), one in 32, one with no valid point; a fraction gives up.
+  // The kept map gives every row back as it came, in pieces of 512 points:
+  // each row's first piece a ramp, its last three points a piece kept in
+  // 16 bits (span 65534), one in 32, one with no valid point; a fraction
+  // gives up.
+  constexpr std::size_t kW = 515;
   struct Rows final : surface::HeightSink {
     std::vector<double> v;
     std::vector<std::uint8_t> m;
     void begin(const surface::MapGeometry&) override {}
     void row(std::uint64_t, const double* values, const std::uint8_t* missing) override {
-      v.insert(v.end(), values, values + 3);
-      m.insert(m.end(), missing, missing + 3);
+      v.insert(v.end(), values, values + kW);
+      m.insert(m.end(), missing, missing + kW);
     }
   };
   surface::MapGeometry g;
-  g.width = g.height = 3;
+  g.width = kW;
+  g.height = 3;
   g.integral = true;
-  std::vector<double> in = {-7, 0, 65527, -2147483647, 0, 2147483647, 0, 0, 0};
-  const std::vector<std::uint8_t> gone = {0, 1, 0, 0, 1, 0, 1, 1, 1};
+  const double last[] = {-7, 0, 65527, -2147483647, 0, 2147483647, 0, 0, 0};
+  const std::uint8_t last_gone[] = {0, 1, 0, 0, 1, 0, 1, 1, 1};
+  std::vector<double> in;
+  std::vector<std::uint8_t> gone;
+  for (std::size_t y = 0; y < 3; ++y) {
+    for (std::size_t x = 0; x < kW - 3; ++x) in.push_back(1e6 + static_cast<double>(x * y));
+    gone.resize(in.size(), 0);
+    in.insert(in.end(), last + 3 * y, last + 3 * y + 3);
+    gone.insert(gone.end(), last_gone + 3 * y, last_gone + 3 * y + 3);
+  }
   surface::MapCache cache(1 << 20);
   cache.begin(g);
-  for (std::size_t y = 0; y < 3; ++y) cache.row(y, &in[3 * y], &gone[3 * y]);
+  for (std::size_t y = 0; y < 3; ++y) cache.row(y, &in[kW * y], &gone[kW * y]);
   ASSERT_TRUE(cache.complete());
   Rows out;
   cache.replay_rows(0, 3, out);
   EXPECT_EQ(out.v, in);
   EXPECT_EQ(out.m, gone);
-  in[2] = 0.5;
+  in[kW - 1] = 0.5;
   cache.begin(g);
   cache.row(0, in.data(), gone.data());
   EXPECT_FALSE(cache.keeping());
