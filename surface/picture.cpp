@@ -435,6 +435,8 @@ class Canvas {
  public:
   // The pixels are left as they come: every one is drawn (see fill).
   Canvas(std::size_t w, std::size_t h) : w_(w), h_(h), pixels_(new unsigned char[w * h * 3]) {}
+  // Pixel (x, y), which must lie on the canvas, and those right of it.
+  unsigned char* at(std::size_t x, std::size_t y) { return &pixels_[(y * w_ + x) * 3]; }
   void set(std::size_t x, std::size_t y, const Rgb& c) {
     if (x >= w_ || y >= h_) return;
     std::memcpy(&pixels_[(y * w_ + x) * 3], c.data(), 3);
@@ -571,12 +573,13 @@ std::int32_t write_picture(const char* path, const PictureGrid& grid, const Pict
               const std::uint64_t row = y * grid.grid_rows() / h;
               canvas.fill(0, kPad + y, kPad, 1, kBackground);
               canvas.fill(kPad + w, kPad + y, canvas_w - kPad - w, 1, kBackground);
-              for (std::size_t x = 0; x < w; ++x) {
+              unsigned char* out = canvas.at(kPad, kPad + y);
+              for (std::size_t x = 0; x < w; ++x, out += 3) {
                 const float v = grid.cell(x, row);
-                const Rgb c = std::isnan(v) || !scale.any
-                                  ? kMissing
-                                  : scale_colour(span > 0 ? (v - scale.low) / span : 0.5);
-                canvas.set(kPad + x, kPad + y, c);
+                const Rgb& c = std::isnan(v) || !scale.any
+                                   ? kMissing
+                                   : scale_colour(span > 0 ? (v - scale.low) / span : 0.5);
+                std::memcpy(out, c.data(), 3);
               }
             }
           }
