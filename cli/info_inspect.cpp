@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "cli/info.h"
@@ -105,7 +106,9 @@ struct SecondLook final : surface::HeightSink {
 
 }  // namespace
 
-std::int32_t open_measurement(const char* path, MeasurementView* view) {
+namespace {
+
+std::int32_t open_view(const char* path, MeasurementView* view) {
   *view = MeasurementView{};
   if (std::int32_t err = measurement_kind(path, view->kind)) return err;
   if (view->kind == MeasurementKind::kX3p) return ERR_NOT_A_DATA_FILE;  // read_x3p_file reads it
@@ -136,8 +139,7 @@ std::int32_t open_measurement(const char* path, MeasurementView* view) {
   return ERR_NONE;
 }
 
-std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions& options,
-                                 InfoReport* report) {
+std::int32_t inspect(const MeasurementView& view, const InfoOptions& options, InfoReport* report) {
   *report = InfoReport{};
   surface::RangeSink range;
   surface::PlaneFit plane;
@@ -237,6 +239,28 @@ std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions&
     report->parameters = parameters;
   }
   return ERR_NONE;
+}
+
+}  // namespace
+
+// Running out of memory anywhere in the passes (rows, records, the picture)
+// is a code like any other failure, never an exception out of the library.
+std::int32_t open_measurement(const char* path, MeasurementView* view) {
+  try {
+    return open_view(path, view);
+  } catch (const std::bad_alloc&) {
+    *view = MeasurementView{};
+    return ERR_NO_MEM;
+  }
+}
+
+std::int32_t inspect_measurement(const MeasurementView& view, const InfoOptions& options,
+                                 InfoReport* report) {
+  try {
+    return inspect(view, options, report);
+  } catch (const std::bad_alloc&) {
+    return ERR_NO_MEM;
+  }
 }
 
 void feed_phase(const Header& header, const PhaseRecord& phase, surface::HeightSink& sink) {

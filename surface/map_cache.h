@@ -81,7 +81,9 @@ S replay_in_blocks(const MapCache& cache, int threads, Make make) {
   for (std::size_t b = 0; b < blocks; ++b) parts.push_back(make());
   std::atomic<std::size_t> next{0};
   u_run_threads(
-      static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), blocks)), [&](int) {
+      static_cast<int>(
+          std::min<std::size_t>(static_cast<std::size_t>(u_working_threads(threads)), blocks)),
+      [&](int) {
         for (std::size_t b; (b = next.fetch_add(1)) < blocks;) {
           parts[b].begin(cache.map());
           cache.replay_rows(b * kBlockRows, std::min(rows, (b + 1) * kBlockRows), parts[b]);

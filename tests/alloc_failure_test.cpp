@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/driver.h"
+#include "cli/info.h"
 #include "datafile/data_writer.h"
 #include "datafile/reader.h"
 #include "errors/errors.h"
@@ -440,6 +441,49 @@ TEST(AllocationFailure, EachHeapAllocationOfAConversionFailsInTurn) {
         }
       });
   EXPECT_GT(refused, 0);
+}
+
+// tovrel-info's inspection of an SDF file, with the parameters and a picture.
+struct Inspected {
+  static inline std::string picture;  // set before the runs: nothing allocates in them
+  std::int32_t code = -1;
+  int reason = 0;
+  MeasurementView view;
+  InfoOptions options = [] {
+    InfoOptions o;
+    o.image = picture;
+    return o;
+  }();
+  InfoReport report;
+};
+
+TEST(AllocationFailure, EachHeapAllocationOfAnInspectionFailsInTurn) {
+  // The rows, the kept map's records, the picture's grid and canvas: running
+  // out of any is ERR_NO_MEM (or a file that cannot be opened or created
+  // for lack of memory), never an exception out of the library.
+  ScratchDir dir;
+  const std::string path = dir.file("in.sdf");
+  write_text(path, seeds::ascii_sdf(2, true, 4, 3));
+  Inspected::picture = dir.file("out.png");
+  int refused = for_each_refused_allocation<HeapRun, Inspected>(
+      [&](Inspected& r) {
+        errno = 0;
+        r.code = open_measurement(path.c_str(), &r.view);
+        if (r.code == ERR_NONE) r.code = inspect_measurement(r.view, r.options, &r.report);
+        r.reason = errno;
+      },
+      [&](const Inspected& r, int n, bool refused) {
+        if (!refused) {
+          ASSERT_EQ(r.code, ERR_NONE);
+          return;
+        }
+        ASSERT_TRUE(r.code == ERR_NO_MEM ||
+                    ((r.code == ERR_CANT_OPEN_FILE || r.code == ERR_CANT_CREATE_FILE) &&
+                     r.reason == ENOMEM))
+            << "heap allocation " << n << ": code " << r.code;
+      });
+  EXPECT_GT(refused, 0);
+  EXPECT_LT(refused, HeapRun::kMaxRuns);
 }
 
 TEST(AllocationFailure, ADateStampThatCannotBeAllocatedIsTheUnknownStamp) {
