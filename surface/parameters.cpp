@@ -219,7 +219,13 @@ void ResidualMoments::merge(const ResidualMoments& o) {
 HeightParameters ResidualMoments::parameters() const {
   HeightParameters p;
   p.valid = n_;
-  if (n_ < 3) return p;
+  // Sums that overflowed (heights beyond about 1e77 of their unit) give
+  // no parameters rather than wrong ones.
+  const double sums[] = {s1_.value(), s2_.value(), s3_.value(), s4_.value(),
+                         sa_.value(), lowest_,     highest_};
+  if (n_ < 3 ||
+      !std::all_of(std::begin(sums), std::end(sums), [](double x) { return std::isfinite(x); }))
+    return p;
   p.defined = true;
   const double n = static_cast<double>(n_);
   // Moments about the heights' own mean, which the plane makes 0 but for

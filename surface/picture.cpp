@@ -426,8 +426,9 @@ const std::array<Rgb, kSteps>& colour_table() {
   return table;
 }
 
+// t from 0 to 1 (NaN counts as 0, so that no value indexes beyond the table).
 inline const Rgb& scale_colour(double t) {
-  const double at = std::clamp(t, 0.0, 1.0) * (kSteps - 1) + 0.5;
+  const double at = (t > 0 ? (t < 1 ? t : 1.0) : 0.0) * (kSteps - 1) + 0.5;
   return colour_table()[static_cast<std::size_t>(at)];
 }
 
@@ -560,7 +561,10 @@ std::int32_t write_picture(const char* path, const PictureGrid& grid, const Pict
     canvas.fill(0, kPad + h, canvas_w, canvas_h - kPad - h, kBackground);
 
     // The map, in blocks of rows on every processor.
+    // A scale too wide for a double (values beyond single precision at
+    // both ends) shows every height in its middle colour, like a flat map.
     const double span = scale.high - scale.low;
+    const bool spread = span > 0 && std::isfinite(span);
     constexpr std::size_t kBlockRows = 64;
     const std::size_t blocks = (h + kBlockRows - 1) / kBlockRows;
     std::atomic<std::size_t> next{0};
@@ -578,7 +582,7 @@ std::int32_t write_picture(const char* path, const PictureGrid& grid, const Pict
                 const float v = grid.cell(x, row);
                 const Rgb& c = std::isnan(v) || !scale.any
                                    ? kMissing
-                                   : scale_colour(span > 0 ? (v - scale.low) / span : 0.5);
+                                   : scale_colour(spread ? (v - scale.low) / span : 0.5);
                 std::memcpy(out, c.data(), 3);
               }
             }

@@ -358,6 +358,14 @@ TEST(TovrelInfo, HeightParameters) {
   EXPECT_FALSE(std::getline(lines, line));
   RunResult text = run_program(info_exe(), {few});
   EXPECT_NE(text.out.find("  Sa:           undefined\n"), std::string::npos) << text.out;
+  // Heights whose powers overflow a double, and beyond single precision for
+  // the picture's scale: no parameters, a picture of one colour, no crash.
+  const std::string huge = dir.file("huge.sdf");
+  write_text(huge, seeds::ascii_sdf(3, 2, "1e200 -1e200 3e200\n2 5e199 -7e200\n", "", header));
+  RunResult over = run_program(info_exe(), {"--json", "--image", dir.file("huge.png"), huge});
+  ASSERT_EQ(over.status, INFO_OK) << over.err;
+  EXPECT_TRUE(nlohmann::json::parse(over.out)["parameters"]["Sq"].is_null());
+  EXPECT_TRUE(std::filesystem::exists(dir.file("huge.png")));
 
   // A map too large to keep is read twice, and one given up half-way (its
   // values not the whole numbers it promised) once more: the same
