@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> bytes = encode_data_file(h, &intensity, &phase);
     ok &= write(out / "datafile_read", seed.name, bytes.data(), bytes.size());
     ok &= write(out / "convert", seed.name, bytes.data(), bytes.size());
+    ok &= write(out / "inspect", seed.name, bytes.data(), bytes.size());
 
     // The same measurement through the SDF writer, for the ASCII import.
     if (seed.options.format == 1) {
@@ -104,6 +105,8 @@ int main(int argc, char** argv) {
     ok &= write(out / "sdf_binary", name + ".sdf", bin.data(), bin.size());
     std::string text = seeds::ascii_sdf(type, type % 2 == 0, 3, 2);
     ok &= write(out / "sdf_ascii", name + ".sdf", text.data(), text.size());
+    ok &= write(out / "inspect", name + "_binary.sdf", bin.data(), bin.size());
+    ok &= write(out / "inspect", name + "_ascii.sdf", text.data(), text.size());
   }
   // A ULONGINT file whose data runs over more than one line.
   std::string longer = seeds::ascii_sdf(2, false, 7, 3);
