@@ -87,7 +87,9 @@ void write_parameters(std::FILE* out, const surface::HeightParameters& p) {
   line("Sp:", p.defined, p.sp, " m");
   line("Sv:", p.defined, p.sv, " m");
   line("Sz:", p.defined, p.sz, " m");
-  if (!p.defined) std::fprintf(out, "  (fewer than three valid points)\n");
+  if (!p.defined)
+    std::fprintf(out, p.valid < 3 ? "  (fewer than three valid points)\n"
+                                  : "  (heights or their unit beyond what a double holds)\n");
 }
 
 const char* trailer_text(SdfTrailer t) {

@@ -250,6 +250,15 @@ HeightParameters ResidualMoments::parameters() const {
     std::swap(p.sp, p.sv);
   }
   p.sz = p.sp + p.sv;
+  // A unit that is no number (a header whose height step is not finite)
+  // gives no parameters either.
+  for (double v : {p.sa, p.sq, p.sp, p.sv, p.sz}) {
+    if (!std::isfinite(v)) {
+      HeightParameters none;
+      none.valid = n_;
+      return none;
+    }
+  }
   return p;
 }
 
