@@ -1,5 +1,5 @@
 // Fuzzes tovrel-info's inspection of a file of any kind it reads (data
-// file, SDF of either form): the summary, the height parameters and the
+// file, SDF of either form, x3p): the summary, the height parameters and the
 // picture, as `tovrel-info --image` makes them. Besides "no crash, no hang,
 // no read past a buffer" it checks that every failure is a code of the
 // catalogue and that a success holds a consistent report: no more valid
@@ -13,6 +13,7 @@
 #include "cli/info.h"
 #include "errors/errors.h"
 #include "fuzz/fuzz_support.h"
+#include "x3p/x3p_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string& path = fuzz::scratch_file("inspected");
@@ -21,7 +22,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.image = fuzz::scratch_file("picture.png");
   MeasurementView view;
   InfoReport report;
-  std::int32_t code = open_measurement(path.c_str(), &view);
+  // An x3p file is read whole first, as tovrel-info reads it.
+  X3pContent x3p;
+  MeasurementKind kind = MeasurementKind::kDataFile;
+  std::int32_t code = measurement_kind(path.c_str(), kind);
+  if (code == ERR_NONE && kind == MeasurementKind::kX3p) {
+    code = read_x3p_file(path.c_str(), x3p);
+    if (code == ERR_NONE && x3p.has_attributes)
+      view_of_phase(MeasurementKind::kX3p, x3p.header, x3p.phase, &view);
+    else if (code == ERR_NONE)
+      view_of_x3p(path, x3p.records, &view);
+  } else if (code == ERR_NONE) {
+    code = open_measurement(path.c_str(), &view);
+  }
   if (code == ERR_NONE) code = inspect_measurement(view, options, &report);
   // The picture's place is the process's own scratch file: writing it
   // cannot fail for the input's sake.
