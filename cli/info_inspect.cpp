@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "cli/info.h"
@@ -85,8 +86,12 @@ PhaseSummary summary_of(const MeasurementView& view, const surface::RangeSink& r
 // The second look at a kept map: the heights above the plane and the
 // brackets of the picture's scale, in one replay.
 struct SecondLook final : surface::HeightSink {
-  SecondLook(bool measure, const surface::Plane& plane, const surface::RankBrackets& brackets)
-      : measure(measure), moments(plane), ranks(brackets) {}
+  // `grid`: the picture's grid, summed here too (its blocks of rows whole).
+  SecondLook(bool measure, const surface::Plane& plane, const surface::RankBrackets& brackets,
+             surface::PictureGrid* grid)
+      : measure(measure), moments(plane), ranks(brackets) {
+    if (grid) part.emplace(*grid);
+  }
   void begin(const surface::MapGeometry& map) override {
     moments.begin(map);
     ranks.begin(map);
@@ -94,6 +99,7 @@ struct SecondLook final : surface::HeightSink {
   void row(std::uint64_t y, const double* values, const std::uint8_t* missing) override {
     if (measure) moments.row(y, values, missing);
     ranks.row(y, values, missing);
+    if (part) part->row(y, values, missing);
   }
   void merge(const SecondLook& other) {
     moments.merge(other.moments);
@@ -102,6 +108,7 @@ struct SecondLook final : surface::HeightSink {
   bool measure;
   surface::ResidualMoments moments;
   surface::RankBrackets ranks;
+  std::optional<surface::PictureGrid::Part> part;
 };
 
 }  // namespace
@@ -151,9 +158,12 @@ std::int32_t inspect(const MeasurementView& view, const InfoOptions& options, In
   // A map that will be kept gets the percentiles' first pass from the kept
   // map, on every processor, instead of on the reading thread.
   const bool counted_later = picture && cache.fits(view.map);
+  // So does its grid, where the replay's blocks hold whole grid rows.
+  if (picture) grid.begin(view.map);
+  const bool grid_later = counted_later && grid.whole_rows_in(surface::kReplayBlockRows);
   surface::HeightFanout first;
   first.add(range);
-  if (picture) first.add(grid);
+  if (picture && !grid_later) first.add(grid);
   if (picture && !counted_later) first.add(percentiles);
   if (second) first.add(cache);
   if (options.parameters) first.add(plane);
@@ -172,8 +182,9 @@ std::int32_t inspect(const MeasurementView& view, const InfoOptions& options, In
     const surface::Plane p = plane.plane();
     if (picture && range.valid() > 0) {
       const surface::RankBrackets brackets(cache, 0.005, 0.995, range.valid());
-      SecondLook look = surface::replay_in_blocks<SecondLook>(
-          cache, 0, [&] { return SecondLook(options.parameters, p, brackets); });
+      SecondLook look = surface::replay_in_blocks<SecondLook>(cache, 0, [&] {
+        return SecondLook(options.parameters, p, brackets, grid_later ? &grid : nullptr);
+      });
       parameters = look.moments.parameters();
       ranked = look.ranks.finish();
       if (ranked) scaled = true, low = look.ranks.low(), high = look.ranks.high();
@@ -187,8 +198,11 @@ std::int32_t inspect(const MeasurementView& view, const InfoOptions& options, In
     if (cache.complete()) {
       percentiles = surface::replay_counting<surface::Percentiles>(
           cache, 0, [&percentiles] { return percentiles; });
-    } else if (std::int32_t err = view.read(percentiles)) {  // the map was given up
-      return err;
+    } else {  // the map was given up
+      surface::HeightFanout again;
+      again.add(percentiles);
+      if (grid_later) again.add(grid);
+      if (std::int32_t err = view.read(again)) return err;
     }
   }
   const bool fine = picture && !ranked && percentiles.second_pass();

@@ -67,13 +67,16 @@ class MapCache final : public HeightSink {
   HookArray<double> values_;       // NaN: none
 };
 
+// The rows of a block that the replays below hand to one sink in turn.
+inline constexpr std::uint64_t kReplayBlockRows = 64;
+
 // Runs a sink of type S over a complete map on `threads` threads (see
 // threads.h): the
 // rows in blocks of a fixed size, a sink each, `make()` making them, merged
 // in block order (S::merge), so the result does not depend on the threads.
 template <class S, class Make>
 S replay_in_blocks(const MapCache& cache, int threads, Make make) {
-  constexpr std::uint64_t kBlockRows = 64;
+  constexpr std::uint64_t kBlockRows = kReplayBlockRows;
   const std::uint64_t rows = cache.map().height;
   const std::size_t blocks = static_cast<std::size_t>((rows + kBlockRows - 1) / kBlockRows);
   std::vector<S> parts;
@@ -100,7 +103,7 @@ S replay_in_blocks(const MapCache& cache, int threads, Make make) {
 // merge does not depend on how the rows were split (counts).
 template <class S, class Make>
 S replay_counting(const MapCache& cache, int threads, Make make) {
-  constexpr std::uint64_t kBlockRows = 64;
+  constexpr std::uint64_t kBlockRows = kReplayBlockRows;
   const std::uint64_t rows = cache.map().height;
   const int n = u_working_threads(threads);
   std::vector<S> parts;

@@ -324,7 +324,6 @@ bool RankBrackets::finish() {
 void PictureGrid::begin(const MapGeometry& map) {
   map_ = map;
   const std::uint64_t w = map.width, h = map.height;
-  current_ = 0;
   if (w == 0 || h == 0) {
     width_ = height_ = grid_rows_ = 1;
     cells_.assign(1, std::numeric_limits<float>::quiet_NaN());
@@ -354,32 +353,42 @@ void PictureGrid::begin(const MapGeometry& map) {
 }
 
 void PictureGrid::row(std::uint64_t y, const double* values, const std::uint8_t* missing) {
-  if (starts_.empty()) return;
-  const std::uint64_t g = y * grid_rows_ / map_.height;
-  if (g != current_) finish_row();
-  current_ = g;
+  if (!starts_.empty()) add(y, values, missing, sums_.data(), counts_.data());
+}
+
+void PictureGrid::Part::row(std::uint64_t y, const double* values, const std::uint8_t* missing) {
+  if (!grid_->starts_.empty()) grid_->add(y, values, missing, sums_.data(), counts_.data());
+}
+
+bool PictureGrid::whole_rows_in(std::uint64_t block_rows) const {
+  const std::uint64_t h = map_.height;
+  for (std::uint64_t end = block_rows; end < h; end += block_rows)
+    if ((end - 1) * grid_rows_ / h == end * grid_rows_ / h) return false;
+  return true;
+}
+
+void PictureGrid::add(std::uint64_t y, const double* values, const std::uint8_t* missing,
+                      double* sums, std::uint32_t* counts) {
   // A column's run is summed in registers, in the same order as point by
   // point.
   for (std::uint64_t c = 0; c < width_; ++c) {
-    double sum = sums_[c];
-    std::uint32_t count = counts_[c];
+    double sum = sums[c];
+    std::uint32_t count = counts[c];
     for (std::uint64_t x = starts_[c]; x < starts_[c + 1]; ++x) {
       const bool valid = !missing[x];
       sum += valid ? values[x] : 0.0;
       count += valid;
     }
-    sums_[c] = sum;
-    counts_[c] = count;
+    sums[c] = sum;
+    counts[c] = count;
   }
-  if (y + 1 == map_.height) finish_row();
-}
-
-void PictureGrid::finish_row() {
-  float* out = cells_.data() + current_ * width_;
+  const std::uint64_t g = y * grid_rows_ / map_.height;
+  if (y + 1 < map_.height && (y + 1) * grid_rows_ / map_.height == g) return;
+  float* out = cells_.data() + g * width_;
   for (std::uint64_t c = 0; c < width_; ++c) {
-    if (counts_[c] > 0) out[c] = static_cast<float>(sums_[c] / counts_[c]);
-    sums_[c] = 0;
-    counts_[c] = 0;
+    if (counts[c] > 0) out[c] = static_cast<float>(sums[c] / counts[c]);
+    sums[c] = 0;
+    counts[c] = 0;
   }
 }
 

@@ -102,12 +102,34 @@ class PictureGrid final : public HeightSink {
   // The averaged value of grid cell (x, row), NaN when it has no valid point.
   float cell(std::uint64_t x, std::uint64_t row) const { return cells_[row * width_ + x]; }
   const MapGeometry& map() const { return map_; }
+  // Whether every block of `block_rows` rows ends where a grid row ends, so
+  // that blocks can be summed apart (Part).
+  bool whole_rows_in(std::uint64_t block_rows) const;
+
+  // Sums the rows of one block of whole grid rows into the grid's cells,
+  // apart from the grid and from other blocks, so that blocks run on
+  // several threads: the cells come out as the grid's own rows make them.
+  // The grid must have begun.
+  class Part final : public HeightSink {
+   public:
+    explicit Part(PictureGrid& grid)
+        : grid_(&grid), sums_(grid.width_, 0.0), counts_(grid.width_, 0) {}
+    void begin(const MapGeometry&) override {}
+    void row(std::uint64_t y, const double* values, const std::uint8_t* missing) override;
+
+   private:
+    PictureGrid* grid_;
+    std::vector<double> sums_;
+    std::vector<std::uint32_t> counts_;
+  };
 
  private:
-  void finish_row();
+  // Adds a row's runs to `sums` and `counts`; the last row of grid row
+  // `g` then writes its cells and clears them.
+  void add(std::uint64_t y, const double* values, const std::uint8_t* missing, double* sums,
+           std::uint32_t* counts);
   MapGeometry map_;
   std::uint64_t width_ = 0, height_ = 0, grid_rows_ = 0;
-  std::uint64_t current_ = 0;  // the grid row being summed
   std::vector<double> sums_;
   std::vector<std::uint32_t> counts_;
   std::vector<std::uint64_t> starts_;  // each grid column's first point, then the row's width
