@@ -48,6 +48,11 @@ class HeightFanout final : public HeightSink {
   std::vector<HeightSink*> sinks_;
 };
 
+// The smallest and largest of the `n` values that `missing` does not mark;
+// +infinity and -infinity when there is none.
+void valid_extremes(const double* values, const std::uint8_t* missing, int n, double& lo,
+                    double& hi);
+
 // Valid points, and the smallest and largest value among them.
 class RangeSink final : public HeightSink {
  public:

@@ -41,16 +41,8 @@ bool MapCache::keep_piece(std::uint64_t x0, std::uint64_t x1, const double* valu
   const int w = static_cast<int>(x1 - x0);
   values += x0;
   missing += x0;
-  constexpr double kInf = std::numeric_limits<double>::infinity();
-  double lo = kInf, hi = -kInf;
-#pragma omp simd reduction(min : lo) reduction(max : hi)
-  for (int i = 0; i < w; ++i) {
-    const double v = values[i];
-    const double m = missing[i];
-    const double low = m != 0 ? kInf : v, high = m != 0 ? -kInf : v;
-    lo = lo < low ? lo : low;
-    hi = hi > high ? hi : high;
-  }
+  double lo = 0, hi = 0;
+  valid_extremes(values, missing, w, lo, hi);
   if (lo > hi) lo = hi = 0;  // no valid point
   if (!(lo >= -2147483647.0 && hi <= 2147483647.0)) return false;
   KeptPiece r;

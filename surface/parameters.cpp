@@ -22,23 +22,31 @@ void RangeSink::begin(const MapGeometry& map) {
   smallest_ = largest_ = 0;
 }
 
-void RangeSink::row(std::uint64_t, const double* values, const std::uint8_t* missing) {
+void valid_extremes(const double* values, const std::uint8_t* missing, int n, double& lo,
+                    double& hi) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
-  double lo = kInf, hi = -kInf;
+  double low = kInf, high = -kInf;
+  // The flag as a double and the selects written out keep the loop in lanes
+  // of doubles, which the compiler then vectorises.
+#pragma omp simd reduction(min : low) reduction(max : high)
+  for (int i = 0; i < n; ++i) {
+    const double v = values[i];
+    const double m = missing[i];
+    const double a = m != 0 ? kInf : v, b = m != 0 ? -kInf : v;
+    low = low < a ? low : a;
+    high = high > b ? high : b;
+  }
+  lo = low;
+  hi = high;
+}
+
+void RangeSink::row(std::uint64_t, const double* values, const std::uint8_t* missing) {
   int gone = 0;
   const int iw = static_cast<int>(width_);  // rows hold at most 2^20 points
 #pragma omp simd reduction(+ : gone)
   for (int i = 0; i < iw; ++i) gone += missing[i] != 0;
-    // The flag as a double and the selects written out keep the loop in
-    // lanes of doubles, which the compiler then vectorises.
-#pragma omp simd reduction(min : lo) reduction(max : hi)
-  for (int i = 0; i < iw; ++i) {
-    const double v = values[i];
-    const double m = missing[i];
-    const double low = m != 0 ? kInf : v, high = m != 0 ? -kInf : v;
-    lo = lo < low ? lo : low;
-    hi = hi > high ? hi : high;
-  }
+  double lo = 0, hi = 0;
+  valid_extremes(values, missing, iw, lo, hi);
   const std::uint64_t n = width_ - static_cast<std::uint64_t>(gone);
   if (n == 0) return;
   if (valid_ == 0 || lo < smallest_) smallest_ = lo;
