@@ -599,10 +599,10 @@ TEST(TovrelInfo, Pictures) {
   // A block of whole grid rows summed apart gives the same cells (3000 rows
   // on 2048 grid rows do not break into blocks of 64 so).
   surface::PictureGrid apart;
-  surface::MapGeometry tall = g;
-  tall.width = 10;
-  tall.height = 3000;
-  apart.begin(tall);
+  surface::MapGeometry narrow = g;
+  narrow.width = 10;
+  narrow.height = 3000;
+  apart.begin(narrow);
   EXPECT_FALSE(apart.whole_rows_in(64));
   apart.begin(g);
   ASSERT_TRUE(apart.whole_rows_in(64));
