@@ -6,6 +6,7 @@
 // allocations that do not go through the hooks.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include "errors/errors.h"
 #include "fuzz/seed_files.h"
 #include "platform/file_io.h"
+#include "platform/threads.h"
 #include "sdf/date_text.h"
 #include "sdf/sdf_convert.h"
 #include "sdf/sdf_import.h"
@@ -500,6 +502,26 @@ TEST(AllocationFailure, ADateStampThatCannotBeAllocatedIsTheUnknownStamp) {
     EXPECT_TRUE(run.refused());
   }
   EXPECT_EQ(refused, "-1-1-001-1-1");
+}
+
+TEST(AllocationFailure, AThreadThatCannotStartLeavesItsShareToTheOthers) {
+  // Starting a thread takes heap memory (its first allocation here);
+  // refused, no further thread is started, the calling thread does all the
+  // work, and nothing is reported.
+  std::atomic<int> calls{0};
+  std::atomic<int> items{0};
+  {
+    HeapRun run(1);
+    u_run_threads(3, [&](int self) {
+      EXPECT_EQ(self, 0);
+      ++calls;
+      for (int k; (k = items.fetch_add(1)) < 100;) {
+      }
+    });
+    EXPECT_TRUE(run.refused());
+  }
+  EXPECT_EQ(calls.load(), 1);
+  EXPECT_GE(items.load(), 100);
 }
 
 TEST(AllocationFailure, TheDefaultHooksAreTheCRuntimeHeap) {
