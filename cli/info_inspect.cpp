@@ -111,10 +111,6 @@ struct SecondLook final : surface::HeightSink {
   std::optional<surface::PictureGrid::Part> part;
 };
 
-}  // namespace
-
-namespace {
-
 std::int32_t open_view(const char* path, MeasurementView* view) {
   *view = MeasurementView{};
   if (std::int32_t err = measurement_kind(path, view->kind)) return err;
@@ -159,8 +155,9 @@ std::int32_t inspect(const MeasurementView& view, const InfoOptions& options, In
   // map, on every processor, instead of on the reading thread.
   const bool counted_later = picture && cache.fits(view.map);
   // So does its grid, where the replay's blocks hold whole grid rows.
-  if (picture) grid.begin(view.map);
-  const bool grid_later = counted_later && grid.whole_rows_in(surface::kReplayBlockRows);
+  const bool grid_later =
+      counted_later && surface::PictureGrid::whole_rows_in(view.map, surface::kReplayBlockRows);
+  if (grid_later) grid.begin(view.map);
   surface::HeightFanout first;
   first.add(range);
   if (picture && !grid_later) first.add(grid);

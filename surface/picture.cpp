@@ -321,15 +321,10 @@ bool RankBrackets::finish() {
   return true;
 }
 
-void PictureGrid::begin(const MapGeometry& map) {
-  map_ = map;
+PictureGrid::Layout PictureGrid::layout(const MapGeometry& map) {
+  Layout l;
   const std::uint64_t w = map.width, h = map.height;
-  if (w == 0 || h == 0) {
-    width_ = height_ = grid_rows_ = 1;
-    cells_.assign(1, std::numeric_limits<float>::quiet_NaN());
-    starts_.clear();
-    return;
-  }
+  if (w == 0 || h == 0) return l;
   // The rows' spacing in units of the points' spacing.
   // (Held within a factor of 4096 either way, so that both sides stay
   // sizes.)
@@ -339,10 +334,26 @@ void PictureGrid::begin(const MapGeometry& map) {
   const double natural_w = static_cast<double>(w), natural_h = static_cast<double>(h) * aspect;
   const double scale =
       std::min(1.0, static_cast<double>(kLongestSide) / std::max(natural_w, natural_h));
-  width_ = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::llround(natural_w * scale)));
-  height_ = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::llround(natural_h * scale)));
-  width_ = std::min(width_, w);
-  grid_rows_ = std::min(height_, h);
+  l.width = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::llround(natural_w * scale)));
+  l.height =
+      std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::llround(natural_h * scale)));
+  l.width = std::min(l.width, w);
+  l.grid_rows = std::min(l.height, h);
+  return l;
+}
+
+void PictureGrid::begin(const MapGeometry& map) {
+  map_ = map;
+  const Layout l = layout(map);
+  width_ = l.width;
+  height_ = l.height;
+  grid_rows_ = l.grid_rows;
+  const std::uint64_t w = map.width;
+  if (w == 0 || map.height == 0) {
+    cells_.assign(1, std::numeric_limits<float>::quiet_NaN());
+    starts_.clear();
+    return;
+  }
   sums_.assign(width_, 0.0);
   counts_.assign(width_, 0);
   // Point x falls in column x * width_ / w: every column gets a run of
@@ -360,10 +371,10 @@ void PictureGrid::Part::row(std::uint64_t y, const double* values, const std::ui
   if (!grid_->starts_.empty()) grid_->add(y, values, missing, sums_.data(), counts_.data());
 }
 
-bool PictureGrid::whole_rows_in(std::uint64_t block_rows) const {
-  const std::uint64_t h = map_.height;
+bool PictureGrid::whole_rows_in(const MapGeometry& map, std::uint64_t block_rows) {
+  const std::uint64_t h = map.height, rows = layout(map).grid_rows;
   for (std::uint64_t end = block_rows; end < h; end += block_rows)
-    if ((end - 1) * grid_rows_ / h == end * grid_rows_ / h) return false;
+    if ((end - 1) * rows / h == end * rows / h) return false;
   return true;
 }
 

@@ -55,7 +55,7 @@ class Percentiles final : public HeightSink {
 // the sample, wide enough to hold it with a margin; the pass counts the
 // values below each bracket and keeps the keys inside, and the rank is then
 // selected among those. A bracket that turns out not to hold its rank (or
-// more keys than a bound) leaves found() false, and Percentiles finds the
+// more keys than a bound) makes finish() false, and Percentiles finds the
 // values instead. The values do not depend on how the rows were split.
 class RankBrackets final : public HeightSink {
  public:
@@ -102,9 +102,9 @@ class PictureGrid final : public HeightSink {
   // The averaged value of grid cell (x, row), NaN when it has no valid point.
   float cell(std::uint64_t x, std::uint64_t row) const { return cells_[row * width_ + x]; }
   const MapGeometry& map() const { return map_; }
-  // Whether every block of `block_rows` rows ends where a grid row ends, so
-  // that blocks can be summed apart (Part).
-  bool whole_rows_in(std::uint64_t block_rows) const;
+  // Whether every block of `block_rows` rows of `map` ends where a grid row
+  // ends, so that blocks can be summed apart (Part).
+  static bool whole_rows_in(const MapGeometry& map, std::uint64_t block_rows);
 
   // Sums the rows of one block of whole grid rows into the grid's cells,
   // apart from the grid and from other blocks, so that blocks run on
@@ -128,6 +128,11 @@ class PictureGrid final : public HeightSink {
   // `g` then writes its cells and clears them.
   void add(std::uint64_t y, const double* values, const std::uint8_t* missing, double* sums,
            std::uint32_t* counts);
+  // The picture's width and height and the grid's rows for a map.
+  struct Layout {
+    std::uint64_t width = 1, height = 1, grid_rows = 1;
+  };
+  static Layout layout(const MapGeometry& map);
   MapGeometry map_;
   std::uint64_t width_ = 0, height_ = 0, grid_rows_ = 0;
   std::vector<double> sums_;
