@@ -401,13 +401,9 @@ int run_tovrel_info(const std::vector<CommandArg>& args, std::FILE* out, std::FI
         if (status == INFO_OK) status = INFO_READ_FAILED;
         continue;
       }
-      // With tovrel's attributes its phase counts are a map like any other.
       InfoReport report;
       MeasurementView view;
-      if (x3p.has_attributes)
-        view_of_phase(MeasurementKind::kX3p, x3p.header, x3p.phase, &view);
-      else
-        view_of_x3p(file.value, x3p.records, &view);
+      view_of_x3p(file.value, x3p, &view);
       code = inspect_measurement(view, options, &report);
       if (code != ERR_NONE) {
         const bool picture = code == ERR_CANT_CREATE_FILE || code == ERR_CANT_WRITE_FILE;

@@ -67,9 +67,11 @@ struct MeasurementView {
 void view_of_phase(MeasurementKind kind, const Header& header, const PhaseRecord& phase,
                    MeasurementView* view);
 void feed_phase(const Header& header, const PhaseRecord& phase, surface::HeightSink& sink);
-// An x3p file of another writer: its heights in metres, read from the file
-// on each pass.
-void view_of_x3p(const std::string& path, const X3pRecords& records, MeasurementView* view);
+// An x3p file that read_x3p_file has read into `x3p`: with tovrel's
+// attributes its phase counts, a map like any other (view_of_phase; the view
+// refers to `x3p`, which must outlive it); of another writer its heights in
+// metres, read from the file on each pass.
+void view_of_x3p(const std::string& path, const X3pContent& x3p, MeasurementView* view);
 
 // What tovrel-info found beyond the header: the summary, the height
 // parameters and the picture.

@@ -312,7 +312,9 @@ void view_of_phase(MeasurementKind kind, const Header& header, const PhaseRecord
   };
 }
 
-void view_of_x3p(const std::string& path, const X3pRecords& records, MeasurementView* view) {
+void view_of_x3p(const std::string& path, const X3pContent& x3p, MeasurementView* view) {
+  if (x3p.has_attributes) return view_of_phase(MeasurementKind::kX3p, x3p.header, x3p.phase, view);
+  const X3pRecords& records = x3p.records;
   *view = MeasurementView{};
   view->kind = MeasurementKind::kX3p;
   view->map.width = records.size_x;

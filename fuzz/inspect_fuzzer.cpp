@@ -28,10 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int32_t code = measurement_kind(path.c_str(), kind);
   if (code == ERR_NONE && kind == MeasurementKind::kX3p) {
     code = read_x3p_file(path.c_str(), x3p);
-    if (code == ERR_NONE && x3p.has_attributes)
-      view_of_phase(MeasurementKind::kX3p, x3p.header, x3p.phase, &view);
-    else if (code == ERR_NONE)
-      view_of_x3p(path, x3p.records, &view);
+    if (code == ERR_NONE) view_of_x3p(path, x3p, &view);
   } else if (code == ERR_NONE) {
     code = open_measurement(path.c_str(), &view);
   }
