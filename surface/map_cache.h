@@ -71,27 +71,26 @@ class MapCache final : public HeightSink {
 inline constexpr std::uint64_t kReplayBlockRows = 64;
 
 // Runs a sink of type S over a complete map on `threads` threads (see
-// threads.h): the
-// rows in blocks of a fixed size, a sink each, `make()` making them, merged
-// in block order (S::merge), so the result does not depend on the threads.
+// threads.h): the rows in blocks of kReplayBlockRows, a sink each, `make()`
+// making them, merged in block order (S::merge), so the result does not
+// depend on the threads.
 template <class S, class Make>
 S replay_in_blocks(const MapCache& cache, int threads, Make make) {
-  constexpr std::uint64_t kBlockRows = kReplayBlockRows;
   const std::uint64_t rows = cache.map().height;
-  const std::size_t blocks = static_cast<std::size_t>((rows + kBlockRows - 1) / kBlockRows);
+  const std::size_t blocks =
+      static_cast<std::size_t>((rows + kReplayBlockRows - 1) / kReplayBlockRows);
   std::vector<S> parts;
   parts.reserve(blocks);
   for (std::size_t b = 0; b < blocks; ++b) parts.push_back(make());
   std::atomic<std::size_t> next{0};
-  u_run_threads(
-      static_cast<int>(
-          std::min<std::size_t>(static_cast<std::size_t>(u_working_threads(threads)), blocks)),
-      [&](int) {
-        for (std::size_t b; (b = next.fetch_add(1)) < blocks;) {
-          parts[b].begin(cache.map());
-          cache.replay_rows(b * kBlockRows, std::min(rows, (b + 1) * kBlockRows), parts[b]);
-        }
-      });
+  const auto threads_used = static_cast<int>(
+      std::min<std::size_t>(static_cast<std::size_t>(u_working_threads(threads)), blocks));
+  u_run_threads(threads_used, [&](int) {
+    for (std::size_t b; (b = next.fetch_add(1)) < blocks;) {
+      parts[b].begin(cache.map());
+      cache.replay_rows(b * kReplayBlockRows, std::min(rows, (b + 1) * kReplayBlockRows), parts[b]);
+    }
+  });
   S all = make();
   all.begin(cache.map());
   for (const S& part : parts) all.merge(part);
@@ -103,7 +102,6 @@ S replay_in_blocks(const MapCache& cache, int threads, Make make) {
 // merge does not depend on how the rows were split (counts).
 template <class S, class Make>
 S replay_counting(const MapCache& cache, int threads, Make make) {
-  constexpr std::uint64_t kBlockRows = kReplayBlockRows;
   const std::uint64_t rows = cache.map().height;
   const int n = u_working_threads(threads);
   std::vector<S> parts;
@@ -112,8 +110,8 @@ S replay_counting(const MapCache& cache, int threads, Make make) {
   for (S& part : parts) part.begin(cache.map());
   std::atomic<std::uint64_t> next{0};
   u_run_threads(n, [&](int t) {
-    for (std::uint64_t b; (b = next.fetch_add(1)) * kBlockRows < rows;)
-      cache.replay_rows(b * kBlockRows, std::min(rows, (b + 1) * kBlockRows),
+    for (std::uint64_t b; (b = next.fetch_add(1)) * kReplayBlockRows < rows;)
+      cache.replay_rows(b * kReplayBlockRows, std::min(rows, (b + 1) * kReplayBlockRows),
                         parts[static_cast<std::size_t>(t)]);
   });
   for (std::size_t t = 1; t < parts.size(); ++t) parts[0].merge(parts[t]);

@@ -348,19 +348,16 @@ void PictureGrid::begin(const MapGeometry& map) {
   width_ = l.width;
   height_ = l.height;
   grid_rows_ = l.grid_rows;
+  cells_.assign(width_ * grid_rows_, std::numeric_limits<float>::quiet_NaN());
+  starts_.clear();
   const std::uint64_t w = map.width;
-  if (w == 0 || map.height == 0) {
-    cells_.assign(1, std::numeric_limits<float>::quiet_NaN());
-    starts_.clear();
-    return;
-  }
+  if (w == 0 || map.height == 0) return;  // one cell, no point
   sums_.assign(width_, 0.0);
   counts_.assign(width_, 0);
   // Point x falls in column x * width_ / w: every column gets a run of
   // neighbouring points (width_ <= w), the first of which is kept here.
   starts_.assign(width_ + 1, w);
   for (std::uint64_t x = w; x-- > 0;) starts_[x * width_ / w] = x;
-  cells_.assign(width_ * grid_rows_, std::numeric_limits<float>::quiet_NaN());
 }
 
 void PictureGrid::row(std::uint64_t y, const double* values, const std::uint8_t* missing) {

@@ -515,7 +515,7 @@ TEST(AllocationFailure, AThreadThatCannotStartLeavesItsShareToTheOthers) {
     u_run_threads(3, [&](int self) {
       EXPECT_EQ(self, 0);
       ++calls;
-      for (int k; (k = items.fetch_add(1)) < 100;) {
+      while (items.fetch_add(1) < 100) {
       }
     });
     EXPECT_TRUE(run.refused());
